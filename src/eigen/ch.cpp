@@ -1,0 +1,37 @@
+#include "eigen/eigen.hpp"
+#include "eigen/views.hpp"
+
+namespace eigen {
+
+void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
+        double* fv1, double* fv2, double* fm1, int& ierr) {
+  if (n < 1) {
+    ierr = 0;
+    return;
+  }
+  if (n > nm) {
+    // 10 * n, wrapped to 32 bits for orders beyond 214748364 instead of overflowing.
+    ierr = static_cast<int>(10 * static_cast<long long>(n));
+    return;
+  }
+
+  htridi(nm, n, ar, ai, w, fv1, fv2, fm1);
+
+  if (matz == 0) {
+    // Eigenvalues only.
+    tqlrat(n, w, fv2, ierr);
+    return;
+  }
+
+  // Eigenvalues and eigenvectors: start the rotations from the identity.
+  const Matrix1<double> z(zr, nm);
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j) z(j, i) = 0.0;
+    z(i, i) = 1.0;
+  }
+  tql2(nm, n, w, fv1, zr, ierr);
+  if (ierr != 0) return;
+  htribk(nm, n, ar, ai, fm1, n, zr, zi);
+}
+
+}  // namespace eigen

@@ -1,0 +1,35 @@
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "eigen/eigen.hpp"
+
+namespace eigen {
+
+double complex_modulus(double x, double y) {
+  double a = std::fabs(x);
+  double b = std::fabs(y);
+  if (std::isinf(a) || std::isinf(b)) return std::numeric_limits<double>::infinity();
+  if (a < b) std::swap(a, b);
+  // a is now the larger magnitude (or NaN, which passes through the sqrt).
+  if (a == 0.0) return 0.0;
+  // Scale by a power of two (exact) so that the squares neither overflow nor
+  // underflow; the tiny arguments of a divided row would otherwise square to 0.
+  constexpr double big = 0x1p+500;
+  constexpr double small = 0x1p-500;
+  constexpr double up = 0x1p+600;
+  constexpr double down = 0x1p-600;
+  if (a > big) {
+    a *= down;
+    b *= down;
+    return std::sqrt(a * a + b * b) * up;
+  }
+  if (a < small) {
+    a *= up;
+    b *= up;
+    return std::sqrt(a * a + b * b) * down;
+  }
+  return std::sqrt(a * a + b * b);
+}
+
+}  // namespace eigen

@@ -1,0 +1,129 @@
+#include "sweep/hamiltonian.hpp"
+
+#include <cmath>
+#include <iterator>
+
+#include "eigen/views.hpp"
+
+namespace sweep {
+
+namespace {
+
+// Field magnitude in tesla, and its polar angle and azimuth in radians: the
+// decimal 1.57079633, about 3.2e-9 above pi/2, not pi/2 itself.
+constexpr double field = 0.1;
+constexpr double field_angle = 1.57079633;
+// g-values of both ions along x, y and z.
+constexpr double g = 2.0;
+// Bohr magneton in cm-1 per tesla.
+constexpr double bohr = 0.46686;
+// Transverse Zeeman factor between m = +-3/2 and +-1/2; the operator would
+// give bohr * sqrt(3) / 2 = 0.4043126..., the stored factor is kept.
+constexpr double outer = 0.40431;
+constexpr double root3 = 1.7320508075688772;
+constexpr double two_root3 = 3.4641016151377544;
+
+// m of each ion in state s (index s - 1): m1 runs slowest, m2 fastest.
+constexpr double m1_of[n_states] = {1.5,  1.5,  1.5,  1.5,  0.5,  0.5,  0.5,  0.5,
+                                    -0.5, -0.5, -0.5, -0.5, -1.5, -1.5, -1.5, -1.5};
+constexpr double m2_of[n_states] = {1.5, 0.5, -0.5, -1.5, 1.5, 0.5, -0.5, -1.5,
+                                    1.5, 0.5, -0.5, -1.5, 1.5, 0.5, -0.5, -1.5};
+
+struct Position {
+  int row, col;
+};
+
+// Exchange: m1 lowered by 1, m2 raised by 1.
+constexpr Position exchange3[] = {{2, 5}, {4, 7}, {10, 13}, {12, 15}};
+constexpr Position exchange23[] = {{3, 6}, {6, 9}, {8, 11}, {11, 14}};
+constexpr Position exchange4 = {7, 10};
+// Rhombic terms: m2 (resp. m1) lowered by 2.
+constexpr Position rhombic2[] = {{1, 3}, {2, 4}, {5, 7}, {6, 8}, {9, 11}, {10, 12}, {13, 15}, {14, 16}};
+constexpr Position rhombic1[] = {{1, 9}, {2, 10}, {3, 11}, {4, 12}, {5, 13}, {6, 14}, {7, 15}, {8, 16}};
+// Transverse Zeeman terms of ion 2 (column = row + 1) and of ion 1 (column = row + 4):
+// the outer transitions +3/2 -> +1/2 and -1/2 -> -3/2, and the middle one +1/2 -> -1/2.
+constexpr Position zeeman2_outer[] = {{1, 2}, {5, 6}, {9, 10}, {13, 14},
+                                      {3, 4}, {7, 8}, {11, 12}, {15, 16}};
+constexpr Position zeeman2_middle[] = {{2, 3}, {6, 7}, {10, 11}, {14, 15}};
+constexpr Position zeeman1_outer[] = {{1, 5}, {2, 6}, {3, 7}, {4, 8},
+                                      {9, 13}, {10, 14}, {11, 15}, {12, 16}};
+constexpr Position zeeman1_middle[] = {{5, 9}, {6, 10}, {7, 11}, {8, 12}};
+
+static_assert(std::size(exchange3) + std::size(exchange23) + 1 + std::size(rhombic2) +
+                  std::size(rhombic1) + std::size(zeeman2_outer) + std::size(zeeman2_middle) +
+                  std::size(zeeman1_outer) + std::size(zeeman1_middle) ==
+              49);
+
+}  // namespace
+
+void build_spin_hamiltonian(double J, double D1, double D2, double E1, double E2, double* ar_,
+                            double* ai_, double* w) {
+  const eigen::Matrix1<double> ar(ar_, n_states);
+  const eigen::Matrix1<double> ai(ai_, n_states);
+
+  // Field components.
+  const double Bx = std::sin(field_angle) * (std::sin(field_angle) * field);
+  const double By = std::cos(field_angle) * (std::sin(field_angle) * field);
+  const double Bz = std::cos(field_angle) * field;
+
+  // Derived factors.
+  const double jx3 = -(J * 3.0);
+  const double jx23 = -(J * two_root3);
+  const double jx4 = -(J * 4.0);
+  const double e1r = E1 * root3;
+  const double e2r = E2 * root3;
+  const double x1m = (g * bohr) * Bx;
+  const double x1o = (g * outer) * Bx;
+  const double y1m = -((g * bohr) * By);
+  const double y1o = -((g * outer) * By);
+  const double x2m = (g * bohr) * Bx;
+  const double x2o = (g * outer) * Bx;
+  const double y2m = -((g * bohr) * By);
+  const double y2o = -((g * outer) * By);
+  const double z1 = Bz * bohr;
+  const double z2 = Bz * bohr;
+
+  for (int i = 1; i <= n_states; ++i) {
+    w[i - 1] = 0.0;
+    for (int j = 1; j <= n_states; ++j) {
+      ar(i, j) = 0.0;
+      ai(i, j) = 0.0;
+    }
+  }
+
+  // Diagonal: exchange -2 m1 m2 J, axial terms +D for |m| = 3/2 and -D for
+  // |m| = 1/2, longitudinal Zeeman terms.
+  for (int s = 1; s <= n_states; ++s) {
+    const double m1 = m1_of[s - 1];
+    const double m2 = m2_of[s - 1];
+    const double cJ = -2.0 * m1 * m2;
+    const double dD1 = std::fabs(m1) == 1.5 ? D1 : -D1;
+    const double dD2 = std::fabs(m2) == 1.5 ? D2 : -D2;
+    ar(s, s) = cJ * J + dD1 + dD2 + (g * m1) * z1 + (g * m2) * z2;
+  }
+
+  const auto put = [&](Position p, double re, double im) {
+    ar(p.row, p.col) = re;
+    ai(p.row, p.col) = im;
+  };
+  for (const Position p : exchange3) put(p, jx3, 0.0);
+  for (const Position p : exchange23) put(p, jx23, 0.0);
+  put(exchange4, jx4, 0.0);
+  for (const Position p : rhombic2) put(p, e2r, 0.0);
+  for (const Position p : rhombic1) put(p, e1r, 0.0);
+  for (const Position p : zeeman2_outer) put(p, x2o, y2o);
+  for (const Position p : zeeman2_middle) put(p, x2m, y2m);
+  for (const Position p : zeeman1_outer) put(p, x1o, y1o);
+  for (const Position p : zeeman1_middle) put(p, x1m, y1m);
+
+  // Hermitian completion, ascending, so that each mirror pair is first
+  // visited from its upper element.
+  for (int i = 1; i <= n_states; ++i) {
+    for (int j = 1; j <= n_states; ++j) {
+      ar(j, i) = ar(i, j);
+      ai(j, i) = -ai(i, j);
+    }
+  }
+}
+
+}  // namespace sweep

@@ -1,0 +1,2 @@
+// Process entry of dimerscan (the dialogue and sweep are still to come).
+int main() { return 0; }
