@@ -1,0 +1,319 @@
+#include "textio/listread.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace textio {
+
+namespace {
+
+constexpr int line_feed = '\n';
+constexpr int carriage_return = '\r';
+
+bool is_blank(int c) { return c == ' ' || c == '\t'; }
+bool is_line_end(int c) { return c == line_feed || c == carriage_return; }
+bool is_separator(int c) { return is_blank(c) || c == ',' || c == '/' || is_line_end(c); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_sign(char c) { return c == '+' || c == '-'; }
+
+// Room for the value text at first; doubled whenever it is full.
+constexpr std::size_t initial_text_room = 300;
+
+}  // namespace
+
+int ListRead::take(Status& status) {
+  const int c = in_.get();
+  if (c == InputStream::end_of_input) {
+    status = IoError{ErrorKind::end_of_file, {}};
+  } else if (c == InputStream::read_error) {
+    status = os_error(in_.errnum());
+  }
+  return c;
+}
+
+Status ListRead::peek(int& c) {
+  Status status;
+  c = take(status);
+  if (!status) in_.unget(c);
+  return status;
+}
+
+Status ListRead::skip_blanks() {
+  for (;;) {
+    Status status;
+    const int c = take(status);
+    if (status) return status;
+    if (!is_blank(c)) {
+      in_.unget(c);
+      return {};
+    }
+  }
+}
+
+// Discards the rest of the current line, its line feed included.
+Status ListRead::discard_line() {
+  for (;;) {
+    Status status;
+    const int c = take(status);
+    if (status) return status;
+    if (c == line_feed) {
+      at_line_end_ = true;
+      return {};
+    }
+  }
+}
+
+// Takes the separator after a value, or one met where a value was expected:
+// blanks and tabs, then a comma (with the blanks after it), a slash, or a
+// line end; anything else begins the next value and is left in place.
+Status ListRead::separator() {
+  comma_seen_ = false;
+  at_line_end_ = false;
+  if (Status status = skip_blanks()) return status;
+  Status status;
+  const int c = take(status);
+  if (status) return status;
+  switch (c) {
+    case ',':
+      comma_seen_ = true;
+      return skip_blanks();
+    case '/':
+      input_complete_ = true;
+      return {};
+    case line_feed:
+      at_line_end_ = true;
+      return {};
+    case carriage_return: {
+      at_line_end_ = true;
+      // A line feed after the carriage return belongs to the same line end;
+      // the end of input after it is left for whoever needs a character next.
+      const int next = in_.get();
+      if (next != line_feed) in_.unget(next);
+      return {};
+    }
+    default:
+      in_.unget(c);
+      return {};
+  }
+}
+
+// Between items, once a line end was met: skips empty lines and lines of
+// blanks, a comma that no comma precedes, and stops before the next value;
+// a slash completes the statement and takes the rest of its line.
+Status ListRead::continuation() {
+  for (;;) {
+    if (Status status = skip_blanks()) return status;
+    Status status;
+    const int c = take(status);
+    if (status) return status;
+    if (is_line_end(c)) continue;
+    at_line_end_ = false;
+    if (c == ',') {
+      if (comma_seen_) {
+        in_.unget(c);  // a second comma: the next item is a null value
+        return {};
+      }
+      if (Status blanks = skip_blanks()) return blanks;
+      int next;
+      if (Status peeked = peek(next)) return peeked;
+      if (is_line_end(next)) continue;
+      return {};
+    }
+    if (c == '/') {
+      input_complete_ = true;
+      return discard_line();
+    }
+    in_.unget(c);
+    return {};
+  }
+}
+
+Status ListRead::real(double& item) {
+  Value value;
+  Status status = this->item(Kind::real, value);
+  if (!status && !value.null) item = value.real;
+  return status;
+}
+
+Status ListRead::integer(std::int32_t& item) {
+  Value value;
+  Status status = this->item(Kind::integer, value);
+  if (!status && !value.null) item = value.integer;
+  return status;
+}
+
+Status ListRead::item(Kind kind, Value& value) {
+  ++item_number_;
+  if (input_complete_) return {};
+
+  if (first_) {
+    first_ = false;
+    comma_seen_ = false;
+    at_line_end_ = false;
+    input_complete_ = false;
+    if (Status status = skip_blanks()) return status;
+    int c;
+    if (Status status = peek(c)) return status;
+    if (is_separator(c)) {
+      if (Status status = separator()) return status;
+      if (comma_seen_ || input_complete_) return {};
+      if (Status status = continuation()) return status;
+      if (input_complete_) return {};
+    }
+    return read_value(kind, value);
+  }
+
+  if (repeat_left_ > 0) {
+    --repeat_left_;
+    if (repeat_null_) return {};
+    return convert(kind, repeat_text_.data(), repeat_text_.data() + repeat_text_.size(), value);
+  }
+
+  if (at_line_end_) {
+    if (Status status = continuation()) return status;
+  } else {
+    if (Status status = skip_blanks()) return status;
+    int c;
+    if (Status status = peek(c)) return status;
+    if (is_line_end(c)) {
+      if (Status status = continuation()) return status;
+    }
+  }
+  if (input_complete_) return {};
+  return read_value(kind, value);
+}
+
+// Reads the text of one value up to the separator that ends it, then the
+// separator. A separator in place of a value makes a null value.
+Status ListRead::read_value(Kind kind, Value& value) {
+  Status status;
+  int c = take(status);
+  if (status) return status;
+  if (is_separator(c)) {
+    in_.unget(c);
+    return separator();
+  }
+  {
+    std::string text;
+    text.reserve(initial_text_room);
+    while (!is_separator(c)) {
+      if (text.size() == text.capacity()) text.reserve(2 * text.capacity());
+      text.push_back(static_cast<char>(c));
+      c = take(status);
+      if (status) return status;
+    }
+    in_.unget(c);
+    if (Status bad = parse(kind, text, value)) return fail(*bad);
+  }
+  return separator();
+}
+
+// A value's text: a number, r*number (the number for r items) or r* (r null values).
+Status ListRead::parse(Kind kind, const std::string& text, Value& value) {
+  std::size_t digits = 0;
+  while (digits < text.size() && is_digit(text[digits])) ++digits;
+  if (digits == 0 || digits == text.size() || text[digits] != '*') {
+    return convert(kind, text.data(), text.data() + text.size(), value);
+  }
+
+  std::int64_t count = 0;
+  for (std::size_t i = 0; i < digits && count <= max_repeat; ++i) count = count * 10 + (text[i] - '0');
+  if (count == 0) return numbered("Zero repeat count in item %d of list input");
+  if (count > max_repeat) return numbered("Repeat count overflow in item %d of list input");
+
+  const std::size_t rest = digits + 1;
+  repeat_left_ = static_cast<std::int32_t>(count - 1);
+  repeat_null_ = rest == text.size();
+  if (repeat_null_) return {};
+  if (Status status = convert(kind, text.data() + rest, text.data() + text.size(), value)) {
+    return status;
+  }
+  repeat_text_.assign(text, rest);
+  return {};
+}
+
+// Converts [first, last), an optionally signed number without repeat count.
+Status ListRead::convert(Kind kind, const char* first, const char* last, Value& value) const {
+  const char* p = first;
+  if (kind == Kind::integer) {
+    constexpr std::int64_t largest = 2147483647;
+    const bool negative = p != last && *p == '-';
+    if (p != last && is_sign(*p)) ++p;
+    if (p == last) return numbered("Bad integer for item %d in list input");
+    for (const char* q = p; q != last; ++q) {
+      if (!is_digit(*q)) return numbered("Bad integer for item %d in list input");
+    }
+    std::int64_t magnitude = 0;
+    for (; p != last; ++p) {
+      magnitude = magnitude * 10 + (*p - '0');
+      if (magnitude > largest) return numbered("Integer overflow while reading item %d");
+    }
+    value.null = false;
+    value.integer = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    return {};
+  }
+
+  // Real: [sign] mantissa [exponent], the mantissa digits with at most one
+  // point, the exponent a letter E, e, D or d with an optional sign, or a sign
+  // alone, and at least one digit.
+  std::string number;
+  if (p != last && is_sign(*p)) number.push_back(*p++);
+  std::size_t mantissa_digits = 0;
+  bool point = false;
+  for (; p != last; ++p) {
+    if (is_digit(*p)) {
+      ++mantissa_digits;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+    number.push_back(*p);
+  }
+  if (mantissa_digits == 0 && !point) return numbered("Bad real number in item %d of list input");
+  if (mantissa_digits == 0) number = number.substr(0, number.size() - 1) + "0";  // "." reads as 0
+  if (p != last) {
+    number.push_back('e');
+    if (*p == 'E' || *p == 'e' || *p == 'D' || *p == 'd') {
+      ++p;
+      if (p != last && is_sign(*p)) number.push_back(*p++);
+    } else if (is_sign(*p)) {
+      number.push_back(*p++);
+    } else {
+      return numbered("Bad real number in item %d of list input");
+    }
+    const char* exponent = p;
+    for (; p != last && is_digit(*p); ++p) number.push_back(*p);
+    if (p == exponent || p != last) return numbered("Bad real number in item %d of list input");
+  }
+
+  errno = 0;
+  char* end = nullptr;
+  const double result = std::strtod(number.c_str(), &end);
+  if (end != number.c_str() + number.size()) return numbered("Bad real number in item %d of list input");
+  if (errno == ERANGE) return IoError{ErrorKind::bad_value, "Range error during floating point read"};
+  value.null = false;
+  value.real = result;
+  return {};
+}
+
+IoError ListRead::numbered(const char* format) const {
+  char message[96];
+  std::snprintf(message, sizeof message, format, item_number_);
+  return IoError{ErrorKind::bad_value, message};
+}
+
+// A bad value: the rest of its line goes before the report, which becomes the
+// end-of-file one when the input ends first.
+Status ListRead::fail(const IoError& error) {
+  if (Status status = discard_line()) return status;
+  return error;
+}
+
+Status ListRead::finish() {
+  if (at_line_end_) return {};
+  return discard_line();
+}
+
+}  // namespace textio

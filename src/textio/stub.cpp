@@ -1,1 +1,0 @@
-// Placeholder until the text layer lands.
