@@ -86,9 +86,11 @@ Status ListRead::separator() {
       return {};
     case carriage_return: {
       at_line_end_ = true;
-      // A line feed after the carriage return belongs to the same line end;
-      // the end of input after it is left for whoever needs a character next.
-      const int next = in_.get();
+      // A line feed after the carriage return belongs to the same line end.
+      // The input ending right after it leaves the line without its line
+      // feed: the end of file, as for any last line not ended by one.
+      const int next = take(status);
+      if (status) return status;
       if (next != line_feed) in_.unget(next);
       return {};
     }
@@ -167,7 +169,9 @@ Status ListRead::item(Kind kind, Value& value) {
   if (repeat_left_ > 0) {
     --repeat_left_;
     if (repeat_null_) return {};
-    return convert(kind, repeat_text_.data(), repeat_text_.data() + repeat_text_.size(), value);
+    const char* text = repeat_text_.data();
+    if (Status bad = convert(kind, text, text + repeat_text_.size(), value)) return fail(*bad);
+    return {};
   }
 
   if (at_line_end_) {

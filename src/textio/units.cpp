@@ -33,18 +33,19 @@ Connection::Connection(int unit, int fd, std::string file, Direction direction, 
       unbuffered(unbuffered),
       file_(std::move(file)) {}
 
-Status Connection::write_out() {
-  if (used_ == 0) return {};
-  const int err = write_all(fd, window_.data(), used_);
+Status Connection::write_out() { return write_through(window_.data(), used_); }
+
+Status Connection::write_through(const char* data, std::size_t size) {
+  const int err = size == 0 ? 0 : write_all(fd, data, size);
+  used_ = 0;
   if (err != 0) {
-    // The window's bytes are gone; the failure is reported once, here.
+    // The bytes are gone; the failure is reported once, here, and not again
+    // when the run ends.
     lost_ = true;
-    used_ = 0;
     if (standard()) return os_error(err);
     return IoError{ErrorKind::os_error, file_ + ": " + std::strerror(err)};
   }
-  position_ += static_cast<std::int64_t>(used_);
-  used_ = 0;
+  position_ += static_cast<std::int64_t>(size);
   return {};
 }
 
@@ -56,12 +57,7 @@ Status Connection::put(const char* piece, std::size_t size) {
   bytes_left -= static_cast<std::int64_t>(size);
   if (used_ + size > window_size) {
     if (Status status = write_out()) return status;
-    if (size > window_size) {
-      const int err = write_all(fd, piece, size);
-      if (err != 0) return os_error(err);
-      position_ += static_cast<std::int64_t>(size);
-      return {};
-    }
+    if (size > window_size) return write_through(piece, size);
   }
   std::memcpy(window_.data() + used_, piece, size);
   used_ += size;
@@ -139,8 +135,11 @@ Connection* UnitTable::connect(int unit, Status& status) {
     return nullptr;
   }
   const auto end_file = info.st_size == 0 ? Connection::EndFile::at_end : Connection::EndFile::none;
-  connections_.push_back(std::make_unique<Connection>(
-      unit, fd, std::move(file), Connection::Direction::read_write, end_file, false));
+  // A fort.N that names a terminal gets each record at its terminator, like
+  // standard output on a terminal.
+  connections_.push_back(std::make_unique<Connection>(unit, fd, std::move(file),
+                                                      Connection::Direction::read_write, end_file,
+                                                      ::isatty(fd) == 1));
   return connections_.back().get();
 }
 

@@ -59,6 +59,10 @@ class Connection {
   const std::string& file() const { return file_; }
 
  private:
+  // Writes the window's bytes (data is the window) or a piece larger than the
+  // window (the window is then empty) to the descriptor.
+  Status write_through(const char* data, std::size_t size);
+
   std::string file_;  // "fort.N"; empty for the standard streams
   std::int64_t position_ = 0;  // file offset of the window's first byte
   std::size_t used_ = 0;       // bytes in the window not yet written out
@@ -79,8 +83,9 @@ class UnitTable {
   // The connection of unit, or nullptr if it has none.
   Connection* find(int unit);
   // Connects unit to the file "fort.<unit>" in the current directory, opened
-  // for reading and writing, created if need be and not cut. Sets status and
-  // returns nullptr when the file cannot be opened.
+  // for reading and writing, created if need be and not cut, unbuffered when
+  // it is a terminal. Sets status and returns nullptr when the file cannot be
+  // opened.
   Connection* connect(int unit, Status& status);
 
   InputStream& input() { return input_; }
