@@ -10,8 +10,8 @@ double complex_modulus(double x, double y) {
   double a = std::fabs(x);
   double b = std::fabs(y);
   if (std::isinf(a) || std::isinf(b)) return std::numeric_limits<double>::infinity();
+  if (std::isnan(a) || std::isnan(b)) return a + b;
   if (a < b) std::swap(a, b);
-  // a is now the larger magnitude (or NaN, which passes through the sqrt).
   if (a == 0.0) return 0.0;
   // Scale by a power of two (exact) so that the squares neither overflow nor
   // underflow; the tiny arguments of a divided row would otherwise square to 0.
