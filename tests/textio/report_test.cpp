@@ -1,3 +1,4 @@
+#include "support/files.hpp"
 #include "textio/report.hpp"
 
 #include <fcntl.h>
@@ -21,34 +22,9 @@
 
 namespace {
 
-// A fresh directory made the current one for the life of a test.
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/report_test.XXXXXX";
-    path_ = ::mkdtemp(name);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(path_);
-  }
-  ~TempDir() {
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(path_);
-  }
-
- private:
-  std::filesystem::path path_, old_;
-};
-
-std::string slurp(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void spit(const char* path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using support::slurp;
+using support::spit;
+using support::TempDir;
 
 struct Outcome {
   int status;  // exit status, or minus the signal that ended the child

@@ -1,3 +1,4 @@
+#include "support/files.hpp"
 #include "textio/units.hpp"
 
 #include <fcntl.h>
@@ -23,34 +24,9 @@ namespace {
 
 using textio::UnitTable;
 
-// A fresh directory made the current one for the life of a test.
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/units_test.XXXXXX";
-    path_ = ::mkdtemp(name);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(path_);
-  }
-  ~TempDir() {
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(path_);
-  }
-
- private:
-  std::filesystem::path path_, old_;
-};
-
-std::string slurp(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void spit(const char* path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using support::slurp;
+using support::spit;
+using support::TempDir;
 
 // Size of the file, -1 when there is none.
 long long size_of(const char* path) {
