@@ -15,11 +15,22 @@ void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, 
     return;
   }
 
-  htridi(nm, n, ar, ai, w, fv1, fv2, fm1);
+  // The program's order goes through the routines built for it.
+  const bool order16 = nm == Order16::value && n == Order16::value;
+
+  if (order16) {
+    fixed::htridi(ar, ai, w, fv1, fv2, fm1);
+  } else {
+    htridi(nm, n, ar, ai, w, fv1, fv2, fm1);
+  }
 
   if (matz == 0) {
     // Eigenvalues only.
-    tqlrat(n, w, fv2, ierr);
+    if (order16) {
+      fixed::tqlrat(w, fv2, ierr);
+    } else {
+      tqlrat(n, w, fv2, ierr);
+    }
     return;
   }
 
@@ -29,9 +40,15 @@ void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, 
     for (int j = 1; j <= n; ++j) z(j, i) = 0.0;
     z(i, i) = 1.0;
   }
-  tql2(nm, n, w, fv1, zr, ierr);
-  if (ierr != 0) return;
-  htribk(nm, n, ar, ai, fm1, n, zr, zi);
+  if (order16) {
+    fixed::tql2(w, fv1, zr, ierr);
+    if (ierr != 0) return;
+    fixed::htribk(ar, ai, fm1, zr, zi);
+  } else {
+    tql2(nm, n, w, fv1, zr, ierr);
+    if (ierr != 0) return;
+    htribk(nm, n, ar, ai, fm1, n, zr, zi);
+  }
 }
 
 }  // namespace eigen

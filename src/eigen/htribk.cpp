@@ -3,13 +3,45 @@
 
 namespace eigen {
 
-void htribk(int nm, int n, const double* ar_, const double* ai_, const double* tau_, int m,
-            double* zr_, double* zi_) {
-  const Matrix1<const double> ar(ar_, nm);
-  const Matrix1<const double> ai(ai_, nm);
-  const Matrix1<const double> tau(tau_, 2);
-  const Matrix1<double> zr(zr_, nm);
-  const Matrix1<double> zi(zi_, nm);
+namespace {
+
+// Applies the Householder reflection stored in row i (normaliser h) to the
+// columns j..j+W-1 of the vectors.
+template <int W, typename Ld>
+inline void reflect(const Matrix1<const double, Ld>& ar, const Matrix1<const double, Ld>& ai,
+                    const Matrix1<double, Ld>& zr, const Matrix1<double, Ld>& zi, int i, double h,
+                    int j) {
+  const int l = i - 1;
+  // sigma = sum of u(k) z(k) without conjugation, u the vector of row i
+  double s[W] = {};
+  double si[W] = {};
+  for (int k = 1; k <= l; ++k) {
+    for (int c = 0; c < W; ++c) {
+      s[c] = s[c] + ar(i, k) * zr(k, j + c) - ai(i, k) * zi(k, j + c);
+      si[c] = si[c] + ar(i, k) * zi(k, j + c) + ai(i, k) * zr(k, j + c);
+    }
+  }
+  for (int c = 0; c < W; ++c) {
+    // sigma / h / h: two divisions, not one by h * h
+    s[c] = (s[c] / h) / h;
+    si[c] = (si[c] / h) / h;
+    // z(k) = z(k) - sigma conj(u(k))
+    for (int k = 1; k <= l; ++k) {
+      zr(k, j + c) = zr(k, j + c) - s[c] * ar(i, k) - si[c] * ai(i, k);
+      zi(k, j + c) = zi(k, j + c) - si[c] * ar(i, k) + s[c] * ai(i, k);
+    }
+  }
+}
+
+template <typename Order>
+void htribk_body(Order nm, Order n, const double* __restrict ar_, const double* __restrict ai_,
+                 const double* __restrict tau_, Order m, double* __restrict zr_,
+                 double* __restrict zi_) {
+  const Matrix1<const double, Order> ar(ar_, nm);
+  const Matrix1<const double, Order> ai(ai_, nm);
+  const Matrix1<const double, std::integral_constant<int, 2>> tau(tau_, {});
+  const Matrix1<double, Order> zr(zr_, nm);
+  const Matrix1<double, Order> zi(zi_, nm);
 
   if (m == 0) return;
 
@@ -25,28 +57,25 @@ void htribk(int nm, int n, const double* ar_, const double* ai_, const double* t
 
   // Householder reflections of rows 2..n, ascending.
   for (int i = 2; i <= n; ++i) {
-    const int l = i - 1;
     const double h = ai(i, i);
     if (h == 0.0) continue;  // row i carries no reflection
 
-    for (int j = 1; j <= m; ++j) {
-      // sigma = sum of u(k) z(k) without conjugation, u the vector of row i
-      double s = 0.0;
-      double si = 0.0;
-      for (int k = 1; k <= l; ++k) {
-        s = s + ar(i, k) * zr(k, j) - ai(i, k) * zi(k, j);
-        si = si + ar(i, k) * zi(k, j) + ai(i, k) * zr(k, j);
-      }
-      // sigma / h / h: two divisions, not one by h * h
-      s = (s / h) / h;
-      si = (si / h) / h;
-      // z(k) = z(k) - sigma conj(u(k))
-      for (int k = 1; k <= l; ++k) {
-        zr(k, j) = zr(k, j) - s * ar(i, k) - si * ai(i, k);
-        zi(k, j) = zi(k, j) - si * ar(i, k) + s * ai(i, k);
-      }
-    }
+    // Columns four at a time: their sums are independent, so they run side by side.
+    int j = 1;
+    for (; j + 3 <= m; j += 4) reflect<4>(ar, ai, zr, zi, i, h, j);
+    for (; j <= m; ++j) reflect<1>(ar, ai, zr, zi, i, h, j);
   }
+}
+
+}  // namespace
+
+void htribk(int nm, int n, const double* ar, const double* ai, const double* tau, int m,
+            double* zr, double* zi) {
+  htribk_body(nm, n, ar, ai, tau, m, zr, zi);
+}
+
+void fixed::htribk(const double* ar, const double* ai, const double* tau, double* zr, double* zi) {
+  htribk_body(Order16{}, Order16{}, ar, ai, tau, Order16{}, zr, zi);
 }
 
 }  // namespace eigen

@@ -5,11 +5,82 @@
 
 namespace eigen {
 
-void htridi(int nm, int n, double* ar_, double* ai_, double* d_, double* e_, double* e2_,
-            double* tau_) {
-  const Matrix1<double> ar(ar_, nm);
-  const Matrix1<double> ai(ai_, nm);
-  const Matrix1<double> tau(tau_, 2);
+namespace {
+
+// Rows of a matrix read as vectors: row i of m, element k is m(i, k).
+template <typename Ld>
+struct Row {
+  Matrix1<double, Ld> m;
+  int i;
+  double& operator()(int k) const { return m(i, k); }
+};
+
+using Ld2 = std::integral_constant<int, 2>;
+
+// Reduction of the leading l x l block by the Householder vector u of row i
+// (real parts ur, imaginary parts ui) with h its half squared norm; e and t
+// (the imaginary parts, tau(2, .) in place) are work vectors of length l.
+template <typename Block, typename Vec, typename Work>
+void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui,
+                  const Vector1<double>& e, const Work& t, int l, double h) {
+  // (e + i t) = (leading l x l Hermitian block, from its lower triangle)
+  // * conj(u) / h; f = its product with u. Every element j is a sum over
+  // k = 1..l in ascending order: the terms of all l sums are added column by
+  // column of the block, so that the sums run side by side.
+  for (int j = 1; j <= l; ++j) {
+    e(j) = 0.0;
+    t(j) = 0.0;
+  }
+  for (int k = 1; k <= l; ++k) {
+    const double xr = ur(k);
+    const double xi = ui(k);
+    // rows j < k take element (k, j), conjugated
+    for (int j = 1; j < k; ++j) {
+      e(j) = e(j) + ar(k, j) * xr - ai(k, j) * xi;
+      t(j) = t(j) - ar(k, j) * xi - ai(k, j) * xr;
+    }
+    // rows j >= k take element (j, k)
+    for (int j = k; j <= l; ++j) {
+      e(j) = e(j) + ar(j, k) * xr + ai(j, k) * xi;
+      t(j) = t(j) - ar(j, k) * xi + ai(j, k) * xr;
+    }
+  }
+  double f = 0.0;
+  for (int j = 1; j <= l; ++j) {
+    e(j) = e(j) / h;
+    t(j) = t(j) / h;
+    f = f + e(j) * ur(j) - t(j) * ui(j);
+  }
+
+  const double hh = f / (h + h);
+
+  // (e, t) = q - hh * conj(u), stored with t negated.
+  for (int j = 1; j <= l; ++j) {
+    e(j) = e(j) - hh * ur(j);
+    t(j) = -(t(j) - hh * -ui(j));
+  }
+
+  // Rank-two update of the lower triangle of the block, column by column:
+  // element (j, k), k <= j, with f + i fi = conj(u(j)) and g + i gi = (e(j), -t(j)).
+  for (int k = 1; k <= l; ++k) {
+    for (int j = k; j <= l; ++j) {
+      const double f = ur(j);
+      const double g = e(j);
+      const double fi = -ui(j);
+      const double gi = -t(j);
+      ar(j, k) = ar(j, k) - f * e(k) - g * ur(k) + fi * t(k) + gi * ui(k);
+      ai(j, k) = ai(j, k) - f * t(k) - g * ui(k) - fi * e(k) - gi * ur(k);
+    }
+  }
+}
+
+template <typename Order>
+void htridi_body(Order nm, Order n, double* __restrict ar_, double* __restrict ai_,
+                 double* __restrict d_, double* __restrict e_, double* __restrict e2_,
+                 double* __restrict tau_) {
+  const Matrix1<double, Order> ar(ar_, nm);
+  const Matrix1<double, Order> ai(ai_, nm);
+  const Matrix1<double, Ld2> tau(tau_, {});
   const Vector1<double> d(d_);
   const Vector1<double> e(e_);
   const Vector1<double> e2(e2_);
@@ -73,38 +144,20 @@ void htridi(int nm, int n, double* ar_, double* ai_, double* d_, double* e_, dou
       }
 
       if (update) {
-        // (e + i tau(2, .)) = (leading l x l block) * conj(row i) / h; f = its product with row i.
-        f = 0.0;
-        for (int j = 1; j <= l; ++j) {
-          g = 0.0;
-          double gi = 0.0;
-          for (int k = 1; k <= j; ++k) {
-            g = g + ar(j, k) * ar(i, k) + ai(j, k) * ai(i, k);
-            gi = gi - ar(j, k) * ai(i, k) + ai(j, k) * ar(i, k);
+        if constexpr (std::is_same_v<Order, int>) {
+          reduce_block(ar, ai, Row<Order>{ar, i}, Row<Order>{ai, i}, e, Row<Ld2>{tau, 2}, l, h);
+        } else {
+          // At the fixed order, row i and the work vector tau(2, .) are read
+          // from contiguous copies, which lets the loops below run in vectors.
+          double ur[Order::value];
+          double ui[Order::value];
+          double t2[Order::value];
+          for (int k = 1; k <= l; ++k) {
+            ur[k - 1] = ar(i, k);
+            ui[k - 1] = ai(i, k);
           }
-          for (int k = j + 1; k <= l; ++k) {
-            g = g + ar(k, j) * ar(i, k) - ai(k, j) * ai(i, k);
-            gi = gi - ar(k, j) * ai(i, k) - ai(k, j) * ar(i, k);
-          }
-          e(j) = g / h;
-          tau(2, j) = gi / h;
-          f = f + e(j) * ar(i, j) - tau(2, j) * ai(i, j);
-        }
-
-        const double hh = f / (h + h);
-
-        // Rank-two update of the lower triangle of the leading l x l block.
-        for (int j = 1; j <= l; ++j) {
-          f = ar(i, j);
-          g = e(j) - hh * f;
-          e(j) = g;
-          const double fi = -ai(i, j);
-          const double gi = tau(2, j) - hh * fi;
-          tau(2, j) = -gi;
-          for (int k = 1; k <= j; ++k) {
-            ar(j, k) = ar(j, k) - f * e(k) - g * ar(i, k) + fi * tau(2, k) + gi * ai(i, k);
-            ai(j, k) = ai(j, k) - f * tau(2, k) - g * ai(i, k) - fi * e(k) - gi * ar(i, k);
-          }
+          reduce_block(ar, ai, Vector1<double>(ur), Vector1<double>(ui), e, Vector1<double>(t2), l,
+                       h);
         }
       }
 
@@ -122,6 +175,16 @@ void htridi(int nm, int n, double* ar_, double* ai_, double* d_, double* e_, dou
     ar(i, i) = hh;
     ai(i, i) = scale * std::sqrt(h);
   }
+}
+
+}  // namespace
+
+void htridi(int nm, int n, double* ar, double* ai, double* d, double* e, double* e2, double* tau) {
+  htridi_body(nm, n, ar, ai, d, e, e2, tau);
+}
+
+void fixed::htridi(double* ar, double* ai, double* d, double* e, double* e2, double* tau) {
+  htridi_body(Order16{}, Order16{}, ar, ai, d, e, e2, tau);
 }
 
 }  // namespace eigen

@@ -5,7 +5,10 @@
 
 namespace eigen {
 
-void tqlrat(int n, double* d_, double* e2_, int& ierr) {
+namespace {
+
+template <typename Order>
+void tqlrat_body(Order n, double* __restrict d_, double* __restrict e2_, int& ierr) {
   const Vector1<double> d(d_);
   const Vector1<double> e2(e2_);
 
@@ -89,5 +92,11 @@ void tqlrat(int n, double* d_, double* e2_, int& ierr) {
     d(i) = p;
   }
 }
+
+}  // namespace
+
+void tqlrat(int n, double* d, double* e2, int& ierr) { tqlrat_body(n, d, e2, ierr); }
+
+void fixed::tqlrat(double* d, double* e2, int& ierr) { tqlrat_body(Order16{}, d, e2, ierr); }
 
 }  // namespace eigen

@@ -1,22 +1,29 @@
 // 1-based views over caller-owned arrays, so that each line of a routine
 // reads like the formula it implements: a(i, k) is p[(k-1)*ld + (i-1)].
+//
+// The routines are written once over an order type: int for any order, or
+// Order16 for the program's fixed order, where every loop bound and leading
+// dimension is a constant the compiler can build on.
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 namespace eigen {
 
-template <typename T>
+using Order16 = std::integral_constant<int, 16>;
+
+template <typename T, typename Ld = int>
 class Matrix1 {
  public:
-  constexpr Matrix1(T* p, int ld) : p_(p), ld_(ld) {}
+  constexpr Matrix1(T* p, Ld ld) : p_(p), ld_(ld) {}
   constexpr T& operator()(int i, int k) const {
-    return p_[static_cast<std::ptrdiff_t>(k - 1) * ld_ + (i - 1)];
+    return p_[static_cast<std::ptrdiff_t>(k - 1) * static_cast<std::ptrdiff_t>(ld_) + (i - 1)];
   }
 
  private:
   T* p_;
-  std::ptrdiff_t ld_;
+  [[no_unique_address]] Ld ld_;
 };
 
 template <typename T>
@@ -28,5 +35,14 @@ class Vector1 {
  private:
   T* p_;
 };
+
+// The routines at the fixed order 16 (nm = n = 16, all vectors), which ch
+// takes for the program's matrices; same steps as the general routines.
+namespace fixed {
+void htridi(double* ar, double* ai, double* d, double* e, double* e2, double* tau);
+void tqlrat(double* d, double* e2, int& ierr);
+void tql2(double* d, double* e, double* z, int& ierr);
+void htribk(const double* ar, const double* ai, const double* tau, double* zr, double* zi);
+}  // namespace fixed
 
 }  // namespace eigen

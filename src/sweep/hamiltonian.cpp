@@ -54,6 +54,29 @@ static_assert(std::size(exchange3) + std::size(exchange23) + 1 + std::size(rhomb
                   std::size(zeeman1_outer) + std::size(zeeman1_middle) ==
               49);
 
+// Transverse (x, y) and longitudinal (z) Zeeman factors of ions 1 and 2;
+// m: between m = +1/2 and -1/2, o: between +-3/2 and +-1/2.
+struct ZeemanFactors {
+  double x1m, x1o, y1m, y1o, x2m, x2o, y2m, y2o, z1, z2;
+
+  ZeemanFactors() {
+    // Field components.
+    const double Bx = std::sin(field_angle) * (std::sin(field_angle) * field);
+    const double By = std::cos(field_angle) * (std::sin(field_angle) * field);
+    const double Bz = std::cos(field_angle) * field;
+    x1m = (g * bohr) * Bx;
+    x1o = (g * outer) * Bx;
+    y1m = -((g * bohr) * By);
+    y1o = -((g * outer) * By);
+    x2m = (g * bohr) * Bx;
+    x2o = (g * outer) * Bx;
+    y2m = -((g * bohr) * By);
+    y2o = -((g * outer) * By);
+    z1 = Bz * bohr;
+    z2 = Bz * bohr;
+  }
+};
+
 }  // namespace
 
 void build_spin_hamiltonian(double J, double D1, double D2, double E1, double E2, double* ar_,
@@ -61,10 +84,9 @@ void build_spin_hamiltonian(double J, double D1, double D2, double E1, double E2
   const eigen::Matrix1<double> ar(ar_, n_states);
   const eigen::Matrix1<double> ai(ai_, n_states);
 
-  // Field components.
-  const double Bx = std::sin(field_angle) * (std::sin(field_angle) * field);
-  const double By = std::cos(field_angle) * (std::sin(field_angle) * field);
-  const double Bz = std::cos(field_angle) * field;
+  // The Zeeman factors depend on the fixed field alone: worked out once.
+  static const ZeemanFactors zeeman;
+  const auto& [x1m, x1o, y1m, y1o, x2m, x2o, y2m, y2o, z1, z2] = zeeman;
 
   // Derived factors.
   const double jx3 = -(J * 3.0);
@@ -72,16 +94,6 @@ void build_spin_hamiltonian(double J, double D1, double D2, double E1, double E2
   const double jx4 = -(J * 4.0);
   const double e1r = E1 * root3;
   const double e2r = E2 * root3;
-  const double x1m = (g * bohr) * Bx;
-  const double x1o = (g * outer) * Bx;
-  const double y1m = -((g * bohr) * By);
-  const double y1o = -((g * outer) * By);
-  const double x2m = (g * bohr) * Bx;
-  const double x2o = (g * outer) * Bx;
-  const double y2m = -((g * bohr) * By);
-  const double y2o = -((g * outer) * By);
-  const double z1 = Bz * bohr;
-  const double z2 = Bz * bohr;
 
   for (int i = 1; i <= n_states; ++i) {
     w[i - 1] = 0.0;

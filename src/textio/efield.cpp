@@ -1,6 +1,8 @@
 #include "textio/efield.hpp"
 
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <system_error>
@@ -71,6 +73,88 @@ void write_non_finite(char* out, double value, int w) {
   }
 }
 
+// 128-bit unsigned integers, a compiler extension here.
+__extension__ typedef unsigned __int128 uint128;
+
+// Powers of ten up to the largest that fits in 64 bits.
+constexpr std::uint64_t power_of_ten[20] = {1ULL,
+                                            10ULL,
+                                            100ULL,
+                                            1000ULL,
+                                            10000ULL,
+                                            100000ULL,
+                                            1000000ULL,
+                                            10000000ULL,
+                                            100000000ULL,
+                                            1000000000ULL,
+                                            10000000000ULL,
+                                            100000000000ULL,
+                                            1000000000000ULL,
+                                            10000000000000ULL,
+                                            100000000000000ULL,
+                                            1000000000000000ULL,
+                                            10000000000000000ULL,
+                                            100000000000000000ULL,
+                                            1000000000000000000ULL,
+                                            10000000000000000000ULL};
+
+// The count significant digits of magnitude (> 0), rounded to nearest with
+// ties to even, computed exactly in integers: magnitude = m 2^q, and
+// m 10^p 2^q is split into its integer part and the rest. Covers normal
+// values from 1e-14 to 1e6 and up to 15 digits, the values of energy
+// sweeps; returns false for the others. Sets x, the decimal exponent of the
+// first digit (magnitude ~ d1.d2d3... 10^x).
+bool exact_digits(double magnitude, int count, char* digits, int& x) {
+  constexpr int max_count = 15;
+  if (count > max_count) return false;
+  const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+  const int biased = static_cast<int>(bits >> 52);
+  if (biased == 0) return false;  // zero or subnormal
+  const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const int shift = 1075 - biased;  // magnitude = m / 2^shift
+  if (shift <= 0) return false;
+  // floor(log10(2^(53 - shift))): the first guess of x, low by at most one.
+  x = ((52 - shift) * 78913) >> 18;
+  for (int attempt = 0; attempt < 2; ++attempt, ++x) {
+    const int p = count - 1 - x;  // m 10^p / 2^shift lies in [10^(count-1), 10^count)
+    if (p < 0 || p > 19 || shift >= 128) return false;
+    const uint128 scaled = static_cast<uint128>(m) * power_of_ten[p];
+    const uint128 whole = scaled >> shift;
+    if (whole >= power_of_ten[count]) continue;
+    const uint128 rest = scaled - (whole << shift);
+    const uint128 half = static_cast<uint128>(1) << (shift - 1);
+    auto q = static_cast<std::uint64_t>(whole);
+    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+    if (q == power_of_ten[count]) {  // 9.99...95 rounds up to the next power
+      q = power_of_ten[count - 1];
+      ++x;
+    }
+    for (int i = count - 1; i >= 0; --i) {
+      digits[i] = static_cast<char>('0' + q % 10);
+      q /= 10;
+    }
+    return true;
+  }
+  return false;
+}
+
+// The same for any finite magnitude and up to max_converted_digits digits,
+// from the library's correctly rounded conversion.
+bool converted_digits(double magnitude, int count, char* digits, int& x) {
+  char buf[conversion_room];
+  const std::to_chars_result r =
+      std::to_chars(buf, buf + conversion_room, magnitude, std::chars_format::scientific, count - 1);
+  if (r.ec != std::errc()) return false;
+  // With one digit there is no point: "5e-01"; otherwise "5.000e-01".
+  digits[0] = buf[0];
+  if (count > 1) std::memcpy(digits + 1, buf + 2, static_cast<std::size_t>(count - 1));
+  const char* exp_text = count > 1 ? buf + count + 1 : buf + 1;
+  x = 0;
+  for (const char* p = exp_text + 2; p < r.ptr; ++p) x = x * 10 + (*p - '0');
+  if (exp_text[1] == '-') x = -x;
+  return true;
+}
+
 }  // namespace
 
 void format_e_field(char* out, double value, int w, int d) {
@@ -91,18 +175,13 @@ void format_e_field(char* out, double value, int w, int d) {
   const int converted = d < max_converted_digits ? d : max_converted_digits;
 
   // magnitude = m.mmm...m x 10^x with `converted` digits, correctly rounded.
-  char buf[conversion_room];
-  const std::to_chars_result r = std::to_chars(buf, buf + conversion_room, magnitude,
-                                               std::chars_format::scientific, converted - 1);
-  if (r.ec != std::errc()) {  // the room above is enough for every double
-    fill(out, w, '*');
+  char digits[max_converted_digits];
+  int x = 0;
+  if (!exact_digits(magnitude, converted, digits, x) &&
+      !converted_digits(magnitude, converted, digits, x)) {
+    fill(out, w, '*');  // the room above is enough for every double
     return;
   }
-  // With one digit there is no point: "5e-01"; otherwise "5.000e-01".
-  const char* exp_text = converted > 1 ? buf + converted + 1 : buf + 1;
-  int x = 0;
-  for (const char* p = exp_text + 2; p < r.ptr; ++p) x = x * 10 + (*p - '0');
-  if (exp_text[1] == '-') x = -x;
 
   // value = 0.d1d2...dd x 10^e; zero has e = 0.
   const int e = magnitude == 0.0 ? 0 : x + 1;
@@ -127,11 +206,8 @@ void format_e_field(char* out, double value, int w, int d) {
   if (sign) *p++ = '-';
   if (lead_zero) *p++ = '0';
   *p++ = '.';
-  *p++ = buf[0];
-  if (converted > 1) {
-    std::memcpy(p, buf + 2, static_cast<std::size_t>(converted - 1));
-    p += converted - 1;
-  }
+  std::memcpy(p, digits, static_cast<std::size_t>(converted));
+  p += converted;
   fill(p, d - converted, '0');
   p += d - converted;
   write_exponent(p, e);

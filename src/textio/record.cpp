@@ -1,6 +1,8 @@
 #include "textio/record.hpp"
 
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 #include "textio/efield.hpp"
@@ -9,17 +11,35 @@ namespace textio {
 
 namespace {
 
-// Widths up to this are formatted on the stack.
+// Widths up to this are formatted on the stack and remembered.
 constexpr int small_field = 64;
 
-Status put_field(Connection& c, double value, int width, int digits) {
-  if (width <= small_field) {
-    char field[small_field];
-    format_e_field(field, value, width, digits);
-    return c.put(field, static_cast<std::size_t>(width));
+// The last field made for an Ew.d item of a format, with the value's bits:
+// a sweep writes the same D1 beside every level of a pass, so that field is
+// made once per pass.
+struct FieldMemo {
+  const FormatItem* item = nullptr;
+  std::uint64_t bits = 0;
+  char text[small_field];
+};
+// Memos by the item's place in its format.
+constexpr std::size_t memo_slots = 8;
+FieldMemo memos[memo_slots];
+
+Status put_field(Connection& c, const FormatItem& item, std::size_t place, double value) {
+  const auto width = static_cast<std::size_t>(item.width);
+  if (item.width <= small_field) {
+    FieldMemo& memo = memos[place % memo_slots];
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    if (memo.item != &item || memo.bits != bits) {
+      format_e_field(memo.text, value, item.width, item.digits);
+      memo.item = &item;
+      memo.bits = bits;
+    }
+    return c.put(memo.text, width);
   }
-  std::vector<char> field(static_cast<std::size_t>(width));
-  format_e_field(field.data(), value, width, digits);
+  std::vector<char> field(width);
+  format_e_field(field.data(), value, item.width, item.digits);
   return c.put(field.data(), field.size());
 }
 
@@ -44,9 +64,9 @@ Status write_statement(UnitTable& units, int unit, const Format& format,
   int pending_blanks = 0;
   std::size_t next = 0;
   bool values_left = true;
-  for (auto item_it = format.items().begin(); item_it != format.items().end() && values_left;
-       ++item_it) {
-    const FormatItem& item = *item_it;
+  const std::vector<FormatItem>& items = format.items();
+  for (std::size_t place = 0; place < items.size() && values_left; ++place) {
+    const FormatItem& item = items[place];
     Status status;
     switch (item.kind) {
       case FormatItem::Kind::blanks:
@@ -69,7 +89,7 @@ Status write_statement(UnitTable& units, int unit, const Format& format,
         }
         status = c->put_blanks(pending_blanks);
         pending_blanks = 0;
-        if (!status) status = put_field(*c, values[next++], item.width, item.digits);
+        if (!status) status = put_field(*c, item, place, values[next++]);
         break;
     }
     if (status) return status;

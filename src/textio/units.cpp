@@ -49,7 +49,7 @@ Status Connection::write_through(const char* data, std::size_t size) {
   return {};
 }
 
-Status Connection::put(const char* piece, std::size_t size) {
+Status Connection::put_through(const char* piece, std::size_t size) {
   if (static_cast<std::int64_t>(size) > bytes_left) {
     if (!standard()) return IoError{ErrorKind::end_of_record, {}};
     bytes_left = record_limit;  // on the console the count simply starts again
@@ -64,22 +64,22 @@ Status Connection::put(const char* piece, std::size_t size) {
   return {};
 }
 
-Status Connection::put_blanks(int count) {
-  static constexpr char blanks[64] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+Status Connection::put_blanks_through(int count) {
+  static constexpr char blanks[blank_run] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
                                       ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
                                       ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
                                       ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
                                       ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
                                       ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
   while (count > 0) {
-    const int piece = count < 64 ? count : 64;
+    const int piece = count < blank_run ? count : blank_run;
     if (Status status = put(blanks, static_cast<std::size_t>(piece))) return status;
     count -= piece;
   }
   return {};
 }
 
-Status Connection::end_record() {
+Status Connection::end_record_through() {
   static constexpr char terminator[2] = {'\r', '\n'};
   if (used_ + sizeof terminator > window_size) {
     if (Status status = write_out()) return status;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,11 +38,34 @@ class Connection {
 
   // Puts one piece of the current record into the window, writing the
   // window's bytes out first when the piece would not fit.
-  Status put(const char* piece, std::size_t size);
-  Status put_blanks(int count);
+  Status put(const char* piece, std::size_t size) {
+    if (fits(size)) {
+      std::memcpy(window_.data() + used_, piece, size);
+      take(size);
+      return {};
+    }
+    return put_through(piece, size);
+  }
+  Status put_blanks(int count) {
+    if (count <= blank_run && fits(static_cast<std::size_t>(count))) {
+      std::memset(window_.data() + used_, ' ', static_cast<std::size_t>(count));
+      take(static_cast<std::size_t>(count));
+      return {};
+    }
+    return put_blanks_through(count);
+  }
   // Ends the record: carriage return and line feed; on an unbuffered stream
   // the record goes out at once.
-  Status end_record();
+  Status end_record() {
+    if (!unbuffered && used_ + 2 <= window_size) {
+      window_[used_] = '\r';
+      window_[used_ + 1] = '\n';
+      used_ += 2;
+      ++records;
+      return {};
+    }
+    return end_record_through();
+  }
   // Writes the window's unwritten bytes to the descriptor.
   Status write_out();
   // Cuts the file at the current position.
@@ -59,6 +83,21 @@ class Connection {
   const std::string& file() const { return file_; }
 
  private:
+  // Blanks written in one piece at most.
+  static constexpr int blank_run = 64;
+
+  // The piece fits both the window and the record.
+  bool fits(std::size_t size) const {
+    return size <= window_size - used_ && static_cast<std::int64_t>(size) <= bytes_left;
+  }
+  void take(std::size_t size) {
+    used_ += size;
+    bytes_left -= static_cast<std::int64_t>(size);
+  }
+  // The general cases of put, put_blanks and end_record.
+  Status put_through(const char* piece, std::size_t size);
+  Status put_blanks_through(int count);
+  Status end_record_through();
   // Writes the window's bytes (data is the window) or a piece larger than the
   // window (the window is then empty) to the descriptor.
   Status write_through(const char* data, std::size_t size);
