@@ -20,9 +20,9 @@ using Ld2 = std::integral_constant<int, 2>;
 // Reduction of the leading l x l block by the Householder vector u of row i
 // (real parts ur, imaginary parts ui) with h its half squared norm; e and t
 // (the imaginary parts, tau(2, .) in place) are work vectors of length l.
-template <typename Block, typename Vec, typename Work>
-void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui,
-                  const Vector1<double>& e, const Work& t, int l, double h) {
+template <typename Block, typename Vec, typename WorkE, typename WorkT>
+void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui, const WorkE& e,
+                  const WorkT& t, int l, double h) {
   // (e + i t) = (leading l x l Hermitian block, from its lower triangle)
   // * conj(u) / h; f = its product with u. Every element j is a sum over
   // k = 1..l in ascending order: the terms of all l sums are added column by
@@ -45,12 +45,12 @@ void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui
       t(j) = t(j) - ar(j, k) * xi + ai(j, k) * xr;
     }
   }
-  double f = 0.0;
   for (int j = 1; j <= l; ++j) {
     e(j) = e(j) / h;
     t(j) = t(j) / h;
-    f = f + e(j) * ur(j) - t(j) * ui(j);
   }
+  double f = 0.0;
+  for (int j = 1; j <= l; ++j) f = f + e(j) * ur(j) - t(j) * ui(j);
 
   const double hh = f / (h + h);
 
@@ -73,6 +73,40 @@ void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui
     }
   }
 }
+
+// Where step i keeps row i (real parts ur, imaginary parts ui) and its work
+// vectors e and t = tau(2, .), whose values die with the step: in place for
+// any order; at the fixed order in local arrays (the row's first l elements
+// copied), which nothing else can alias, so that loops over them run in
+// vectors.
+template <typename Order>
+struct StepVectors {
+  Row<int> ur, ui;
+  Vector1<double> e;
+  Row<Ld2> t;
+  StepVectors(const Matrix1<double, int>& ar, const Matrix1<double, int>& ai,
+              const Matrix1<double, Ld2>& tau, const Vector1<double>& e_, int i, int /*l*/)
+      : ur{ar, i}, ui{ai, i}, e(e_), t{tau, 2} {}
+};
+
+template <int N>
+struct StepVectors<std::integral_constant<int, N>> {
+  using Ld = std::integral_constant<int, N>;
+  double re[N];
+  double im[N];
+  double work_re[N];
+  double work_im[N];
+  Vector1<double> ur{re}, ui{im}, e{work_re}, t{work_im};
+  StepVectors(const Matrix1<double, Ld>& ar, const Matrix1<double, Ld>& ai,
+              const Matrix1<double, Ld2>& /*tau*/, const Vector1<double>& /*e*/, int i, int l) {
+    for (int k = 1; k <= l; ++k) {
+      re[k - 1] = ar(i, k);
+      im[k - 1] = ai(i, k);
+    }
+  }
+  StepVectors(const StepVectors&) = delete;
+  StepVectors& operator=(const StepVectors&) = delete;
+};
 
 template <typename Order>
 void htridi_body(Order nm, Order n, double* __restrict ar_, double* __restrict ai_,
@@ -97,10 +131,14 @@ void htridi_body(Order nm, Order n, double* __restrict ar_, double* __restrict a
     double h = 0.0;
     double scale = 0.0;
 
+    StepVectors<Order> row(ar, ai, tau, e, i, l);
+    const auto& ur = row.ur;
+    const auto& ui = row.ui;
+
     bool zero_row = true;
     if (l >= 1) {
       // scale = sum of |Re| + |Im| of the row left of the diagonal
-      for (int k = 1; k <= l; ++k) scale = scale + std::fabs(ar(i, k)) + std::fabs(ai(i, k));
+      for (int k = 1; k <= l; ++k) scale = scale + std::fabs(ur(k)) + std::fabs(ui(k));
       if (scale == 0.0) {
         // A zero row restarts the phase factors.
         tau(1, l) = 1.0;
@@ -116,55 +154,39 @@ void htridi_body(Order nm, Order n, double* __restrict ar_, double* __restrict a
     } else {
       // Divide the row by scale; h = its squared norm.
       for (int k = 1; k <= l; ++k) {
-        ar(i, k) = ar(i, k) / scale;
-        ai(i, k) = ai(i, k) / scale;
-        h = h + ar(i, k) * ar(i, k) + ai(i, k) * ai(i, k);
+        ur(k) = ur(k) / scale;
+        ui(k) = ui(k) / scale;
       }
+      for (int k = 1; k <= l; ++k) h = h + ur(k) * ur(k) + ui(k) * ui(k);
 
       e2(i) = scale * scale * h;
       double g = std::sqrt(h);
       e(i) = scale * g;
-      double f = complex_modulus(ar(i, l), ai(i, l));
+      double f = complex_modulus(ur(l), ui(l));
       double si;
       bool update = true;
 
       if (f != 0.0) {
         // Next phase factor from the element next to the diagonal.
-        tau(1, l) = (ai(i, l) * tau(2, i) - ar(i, l) * tau(1, i)) / f;
-        si = (ar(i, l) * tau(2, i) + ai(i, l) * tau(1, i)) / f;
+        tau(1, l) = (ui(l) * tau(2, i) - ur(l) * tau(1, i)) / f;
+        si = (ur(l) * tau(2, i) + ui(l) * tau(1, i)) / f;
         h = h + f * g;
         g = 1.0 + g / f;
-        ar(i, l) = g * ar(i, l);
-        ai(i, l) = g * ai(i, l);
+        ur(l) = g * ur(l);
+        ui(l) = g * ui(l);
         if (l == 1) update = false;
       } else {
         tau(1, l) = -tau(1, i);
         si = tau(2, i);
-        ar(i, l) = g;
+        ur(l) = g;
       }
 
-      if (update) {
-        if constexpr (std::is_same_v<Order, int>) {
-          reduce_block(ar, ai, Row<Order>{ar, i}, Row<Order>{ai, i}, e, Row<Ld2>{tau, 2}, l, h);
-        } else {
-          // At the fixed order, row i and the work vector tau(2, .) are read
-          // from contiguous copies, which lets the loops below run in vectors.
-          double ur[Order::value];
-          double ui[Order::value];
-          double t2[Order::value];
-          for (int k = 1; k <= l; ++k) {
-            ur[k - 1] = ar(i, k);
-            ui[k - 1] = ai(i, k);
-          }
-          reduce_block(ar, ai, Vector1<double>(ur), Vector1<double>(ui), e, Vector1<double>(t2), l,
-                       h);
-        }
-      }
+      if (update) reduce_block(ar, ai, ur, ui, row.e, row.t, l, h);
 
       // Keep scale times the Householder vector in row i.
       for (int k = 1; k <= l; ++k) {
-        ar(i, k) = scale * ar(i, k);
-        ai(i, k) = scale * ai(i, k);
+        ar(i, k) = scale * ur(k);
+        ai(i, k) = scale * ui(k);
       }
       tau(2, l) = -si;
     }
