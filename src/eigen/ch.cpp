@@ -51,4 +51,38 @@ void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, 
   }
 }
 
+void ch_pair(int matz, Problem16& a, Problem16& b) {
+  Problem16* const both[2] = {&a, &b};
+  double* ar[2];
+  double* ai[2];
+  double* w[2];
+  double* fv1[2];
+  double* fv2[2];
+  double* fm1[2];
+  for (int q = 0; q < 2; ++q) {
+    ar[q] = both[q]->ar;
+    ai[q] = both[q]->ai;
+    w[q] = both[q]->w;
+    fv1[q] = both[q]->fv1;
+    fv2[q] = both[q]->fv2;
+    fm1[q] = both[q]->fm1;
+  }
+  fixed::htridi_pair(ar, ai, w, fv1, fv2, fm1);
+
+  if (matz == 0) {
+    fixed::tqlrat_pair(a.w, a.fv2, a.ierr, b.w, b.fv2, b.ierr);
+    return;
+  }
+  for (Problem16* p : both) {
+    // The vectors of each, as ch makes them.
+    const Matrix1<double, Order16> z(p->zr, {});
+    for (int i = 1; i <= Problem16::n; ++i) {
+      for (int j = 1; j <= Problem16::n; ++j) z(j, i) = 0.0;
+      z(i, i) = 1.0;
+    }
+    fixed::tql2(p->w, p->fv1, p->zr, p->ierr);
+    if (p->ierr == 0) fixed::htribk(p->ar, p->ai, p->fm1, p->zr, p->zi);
+  }
+}
+
 }  // namespace eigen

@@ -31,6 +31,24 @@ inline constexpr int max_sweeps = 30;
 void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
         double* fv1, double* fv2, double* fm1, int& ierr);
 
+// The arrays of one call of ch at the order 16, nm = n = 16.
+struct Problem16 {
+  static constexpr int n = 16;
+  double ar[n * n];
+  double ai[n * n];
+  double w[n];
+  double zr[n * n];
+  double zi[n * n];
+  double fv1[n];
+  double fv2[n];
+  double fm1[2 * n];
+  int ierr = 0;
+};
+
+// ch(16, 16, ...) for two problems. Each gets exactly the results of ch
+// alone; without vectors, the QL iterations of the two run side by side.
+void ch_pair(int matz, Problem16& a, Problem16& b);
+
 // Householder reduction of the Hermitian matrix ar + i ai to the real
 // symmetric tridiagonal matrix with diagonal d and sub-diagonal e (e(i)
 // couples rows i-1 and i, e(1) = 0), e2 the squares of e, tau the phase

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "eigen/eigen.hpp"
+#include "eigen/lanes.hpp"
 #include "eigen/views.hpp"
 
 namespace eigen {
@@ -8,11 +9,11 @@ namespace eigen {
 namespace {
 
 // Rows of a matrix read as vectors: row i of m, element k is m(i, k).
-template <typename Ld>
+template <typename Ld, typename Real = double>
 struct Row {
-  Matrix1<double, Ld> m;
+  Matrix1<Real, Ld> m;
   int i;
-  double& operator()(int k) const { return m(i, k); }
+  Real& operator()(int k) const { return m(i, k); }
 };
 
 using Ld2 = std::integral_constant<int, 2>;
@@ -20,20 +21,20 @@ using Ld2 = std::integral_constant<int, 2>;
 // Reduction of the leading l x l block by the Householder vector u of row i
 // (real parts ur, imaginary parts ui) with h its half squared norm; e and t
 // (the imaginary parts, tau(2, .) in place) are work vectors of length l.
-template <typename Block, typename Vec, typename WorkE, typename WorkT>
+template <typename Real, typename Block, typename Vec, typename WorkE, typename WorkT>
 void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui, const WorkE& e,
-                  const WorkT& t, int l, double h) {
+                  const WorkT& t, int l, Real h) {
   // (e + i t) = (leading l x l Hermitian block, from its lower triangle)
   // * conj(u) / h; f = its product with u. Every element j is a sum over
   // k = 1..l in ascending order: the terms of all l sums are added column by
   // column of the block, so that the sums run side by side.
   for (int j = 1; j <= l; ++j) {
-    e(j) = 0.0;
-    t(j) = 0.0;
+    e(j) = splat<Real>(0.0);
+    t(j) = splat<Real>(0.0);
   }
   for (int k = 1; k <= l; ++k) {
-    const double xr = ur(k);
-    const double xi = ui(k);
+    const Real xr = ur(k);
+    const Real xi = ui(k);
     // rows j < k take element (k, j), conjugated
     for (int j = 1; j < k; ++j) {
       e(j) = e(j) + ar(k, j) * xr - ai(k, j) * xi;
@@ -49,10 +50,10 @@ void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui
     e(j) = e(j) / h;
     t(j) = t(j) / h;
   }
-  double f = 0.0;
+  Real f = splat<Real>(0.0);
   for (int j = 1; j <= l; ++j) f = f + e(j) * ur(j) - t(j) * ui(j);
 
-  const double hh = f / (h + h);
+  const Real hh = f / (h + h);
 
   // (e, t) = q - hh * conj(u), stored with t negated.
   for (int j = 1; j <= l; ++j) {
@@ -64,10 +65,10 @@ void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui
   // element (j, k), k <= j, with f + i fi = conj(u(j)) and g + i gi = (e(j), -t(j)).
   for (int k = 1; k <= l; ++k) {
     for (int j = k; j <= l; ++j) {
-      const double f = ur(j);
-      const double g = e(j);
-      const double fi = -ui(j);
-      const double gi = -t(j);
+      const Real f = ur(j);
+      const Real g = e(j);
+      const Real fi = -ui(j);
+      const Real gi = -t(j);
       ar(j, k) = ar(j, k) - f * e(k) - g * ur(k) + fi * t(k) + gi * ui(k);
       ai(j, k) = ai(j, k) - f * t(k) - g * ui(k) - fi * e(k) - gi * ur(k);
     }
@@ -79,26 +80,26 @@ void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui
 // any order; at the fixed order in local arrays (the row's first l elements
 // copied), which nothing else can alias, so that loops over them run in
 // vectors.
-template <typename Order>
+template <typename Order, typename Real>
 struct StepVectors {
-  Row<int> ur, ui;
-  Vector1<double> e;
-  Row<Ld2> t;
-  StepVectors(const Matrix1<double, int>& ar, const Matrix1<double, int>& ai,
-              const Matrix1<double, Ld2>& tau, const Vector1<double>& e_, int i, int /*l*/)
+  Row<int, Real> ur, ui;
+  Vector1<Real> e;
+  Row<Ld2, Real> t;
+  StepVectors(const Matrix1<Real, int>& ar, const Matrix1<Real, int>& ai,
+              const Matrix1<Real, Ld2>& tau, const Vector1<Real>& e_, int i, int /*l*/)
       : ur{ar, i}, ui{ai, i}, e(e_), t{tau, 2} {}
 };
 
-template <int N>
-struct StepVectors<std::integral_constant<int, N>> {
+template <int N, typename Real>
+struct StepVectors<std::integral_constant<int, N>, Real> {
   using Ld = std::integral_constant<int, N>;
-  double re[N];
-  double im[N];
-  double work_re[N];
-  double work_im[N];
-  Vector1<double> ur{re}, ui{im}, e{work_re}, t{work_im};
-  StepVectors(const Matrix1<double, Ld>& ar, const Matrix1<double, Ld>& ai,
-              const Matrix1<double, Ld2>& /*tau*/, const Vector1<double>& /*e*/, int i, int l) {
+  Real re[N];
+  Real im[N];
+  Real work_re[N];
+  Real work_im[N];
+  Vector1<Real> ur{re}, ui{im}, e{work_re}, t{work_im};
+  StepVectors(const Matrix1<Real, Ld>& ar, const Matrix1<Real, Ld>& ai,
+              const Matrix1<Real, Ld2>& /*tau*/, const Vector1<Real>& /*e*/, int i, int l) {
     for (int k = 1; k <= l; ++k) {
       re[k - 1] = ar(i, k);
       im[k - 1] = ai(i, k);
@@ -108,19 +109,24 @@ struct StepVectors<std::integral_constant<int, N>> {
   StepVectors& operator=(const StepVectors&) = delete;
 };
 
-template <typename Order>
-void htridi_body(Order nm, Order n, double* __restrict ar_, double* __restrict ai_,
-                 double* __restrict d_, double* __restrict e_, double* __restrict e2_,
-                 double* __restrict tau_) {
-  const Matrix1<double, Order> ar(ar_, nm);
-  const Matrix1<double, Order> ai(ai_, nm);
-  const Matrix1<double, Ld2> tau(tau_, {});
-  const Vector1<double> d(d_);
-  const Vector1<double> e(e_);
-  const Vector1<double> e2(e2_);
+// The reduction of one matrix (Real = double) or of two side by side (Real =
+// Pair). Returns false, part way, when the two take different branches: the
+// caller then reduces each alone.
+template <typename Order, typename Real>
+bool htridi_body(Order nm, Order n, Real* __restrict ar_, Real* __restrict ai_,
+                 Real* __restrict d_, Real* __restrict e_, Real* __restrict e2_,
+                 Real* __restrict tau_) {
+  const Matrix1<Real, Order> ar(ar_, nm);
+  const Matrix1<Real, Order> ai(ai_, nm);
+  const Matrix1<Real, Ld2> tau(tau_, {});
+  const Vector1<Real> d(d_);
+  const Vector1<Real> e(e_);
+  const Vector1<Real> e2(e2_);
+  const Real zero = splat<Real>(0.0);
+  const Real one = splat<Real>(1.0);
 
-  tau(1, n) = 1.0;
-  tau(2, n) = 0.0;
+  tau(1, n) = one;
+  tau(2, n) = zero;
 
   for (int i = 1; i <= n; ++i) d(i) = ar(i, i);
 
@@ -128,29 +134,31 @@ void htridi_body(Order nm, Order n, double* __restrict ar_, double* __restrict a
   for (int ii = 1; ii <= n; ++ii) {
     const int i = n + 1 - ii;
     const int l = i - 1;
-    double h = 0.0;
-    double scale = 0.0;
+    Real h = zero;
+    Real scale = zero;
 
-    StepVectors<Order> row(ar, ai, tau, e, i, l);
+    StepVectors<Order, Real> row(ar, ai, tau, e, i, l);
     const auto& ur = row.ur;
     const auto& ui = row.ui;
 
     bool zero_row = true;
     if (l >= 1) {
       // scale = sum of |Re| + |Im| of the row left of the diagonal
-      for (int k = 1; k <= l; ++k) scale = scale + std::fabs(ur(k)) + std::fabs(ui(k));
-      if (scale == 0.0) {
+      for (int k = 1; k <= l; ++k) scale = scale + abs_of(ur(k)) + abs_of(ui(k));
+      const Zero test = zero_test(scale);
+      if (test == Zero::mixed) return false;
+      if (test == Zero::all) {
         // A zero row restarts the phase factors.
-        tau(1, l) = 1.0;
-        tau(2, l) = 0.0;
+        tau(1, l) = one;
+        tau(2, l) = zero;
       } else {
         zero_row = false;
       }
     }
 
     if (zero_row) {
-      e(i) = 0.0;
-      e2(i) = 0.0;
+      e(i) = zero;
+      e2(i) = zero;
     } else {
       // Divide the row by scale; h = its squared norm.
       for (int k = 1; k <= l; ++k) {
@@ -160,18 +168,20 @@ void htridi_body(Order nm, Order n, double* __restrict ar_, double* __restrict a
       for (int k = 1; k <= l; ++k) h = h + ur(k) * ur(k) + ui(k) * ui(k);
 
       e2(i) = scale * scale * h;
-      double g = std::sqrt(h);
+      Real g = sqrt_of(h);
       e(i) = scale * g;
-      double f = complex_modulus(ur(l), ui(l));
-      double si;
+      const Real f = modulus_of(ur(l), ui(l));
+      Real si;
       bool update = true;
 
-      if (f != 0.0) {
+      const Zero test = zero_test(f);
+      if (test == Zero::mixed) return false;
+      if (test == Zero::none) {
         // Next phase factor from the element next to the diagonal.
         tau(1, l) = (ui(l) * tau(2, i) - ur(l) * tau(1, i)) / f;
         si = (ur(l) * tau(2, i) + ui(l) * tau(1, i)) / f;
         h = h + f * g;
-        g = 1.0 + g / f;
+        g = one + g / f;
         ur(l) = g * ur(l);
         ui(l) = g * ui(l);
         if (l == 1) update = false;
@@ -181,7 +191,7 @@ void htridi_body(Order nm, Order n, double* __restrict ar_, double* __restrict a
         ur(l) = g;
       }
 
-      if (update) reduce_block(ar, ai, ur, ui, row.e, row.t, l, h);
+      if (update) reduce_block<Real>(ar, ai, ur, ui, row.e, row.t, l, h);
 
       // Keep scale times the Householder vector in row i.
       for (int k = 1; k <= l; ++k) {
@@ -192,11 +202,12 @@ void htridi_body(Order nm, Order n, double* __restrict ar_, double* __restrict a
     }
 
     // Swap the reduced diagonal element into d, restore the original; normaliser of row i.
-    const double hh = d(i);
+    const Real hh = d(i);
     d(i) = ar(i, i);
     ar(i, i) = hh;
-    ai(i, i) = scale * std::sqrt(h);
+    ai(i, i) = scale * sqrt_of(h);
   }
+  return true;
 }
 
 }  // namespace
@@ -207,6 +218,43 @@ void htridi(int nm, int n, double* ar, double* ai, double* d, double* e, double*
 
 void fixed::htridi(double* ar, double* ai, double* d, double* e, double* e2, double* tau) {
   htridi_body(Order16{}, Order16{}, ar, ai, d, e, e2, tau);
+}
+
+void fixed::htridi_pair(double* const ar[2], double* const ai[2], double* const d[2],
+                        double* const e[2], double* const e2[2], double* const tau[2]) {
+  constexpr int n = Order16::value;
+  // Both matrices, element by element, in local pairs; the lower triangles
+  // with the diagonal are all that is read and written.
+  Pair par[n * n];
+  Pair pai[n * n];
+  Pair pd[n];
+  Pair pe[n];
+  Pair pe2[n];
+  Pair ptau[2 * n];
+  for (int k = 0; k < n; ++k) {
+    for (int j = k; j < n; ++j) {
+      par[k * n + j] = Pair{ar[0][k * n + j], ar[1][k * n + j]};
+      pai[k * n + j] = Pair{ai[0][k * n + j], ai[1][k * n + j]};
+    }
+  }
+  if (!htridi_body(Order16{}, Order16{}, par, pai, pd, pe, pe2, ptau)) {
+    // The two went different ways: each alone, from its untouched input.
+    for (int q = 0; q < 2; ++q) htridi(ar[q], ai[q], d[q], e[q], e2[q], tau[q]);
+    return;
+  }
+  for (int q = 0; q < 2; ++q) {
+    for (int k = 0; k < n; ++k) {
+      for (int j = k; j < n; ++j) {
+        ar[q][k * n + j] = par[k * n + j][q];
+        ai[q][k * n + j] = pai[k * n + j][q];
+      }
+      d[q][k] = pd[k][q];
+      e[q][k] = pe[k][q];
+      e2[q][k] = pe2[k][q];
+      tau[q][2 * k] = ptau[2 * k][q];
+      tau[q][2 * k + 1] = ptau[2 * k + 1][q];
+    }
+  }
 }
 
 }  // namespace eigen

@@ -79,35 +79,44 @@ void MAIN__() {
   textio::write(at(60), console, prompt_vectors);
   textio::read(at(63), matz);
 
-  double ar[n * n];
-  double ai[n * n];
-  double w[n];
-  double zr[n * n];
-  double zi[n * n];
-  double fv1[n];
-  double fv2[n];
-  double fm1[2 * n];
-  int ierr = 0;
+  // Passes are computed two at a time (the eigenvalues of both come out as
+  // if computed alone) and written in their order.
+  eigen::Problem16 pass[2];
+  double D1_of[2];
 
-  for (std::int64_t kpass = 1;; ++kpass) {
-    // D1 afresh from the pass counter, never accumulated.
-    const double D1 = static_cast<double>(kpass - 1) * step + D1min;
-    // Both ions carry D1; the D2 read above takes no part.
-    D2 = D1;
-    const double E1 = D1 * ratio1;
-    const double E2 = D2 * ratio2;
-    if (D1 > D1max) break;
-
-    sweep::build_spin_hamiltonian(J, D1, D2, E1, E2, ar, ai, w);
-    eigen::ch(n, n, ar, ai, w, matz, zr, zi, fv1, fv2, fm1, ierr);
-    if (ierr != 0) {
-      textio::report_failure(at(265), {textio::ErrorKind::bad_value,
-                                       "Eigenvalue " + std::to_string(ierr) +
-                                           " did not converge in 30 iterations"});
+  for (std::int64_t kpass = 1;; kpass += 2) {
+    int passes = 0;
+    for (; passes < 2; ++passes) {
+      // D1 afresh from the pass counter, never accumulated.
+      const double D1 = static_cast<double>(kpass + passes - 1) * step + D1min;
+      // Both ions carry D1; the D2 read above takes no part.
+      D2 = D1;
+      const double E1 = D1 * ratio1;
+      const double E2 = D2 * ratio2;
+      if (D1 > D1max) break;
+      D1_of[passes] = D1;
+      eigen::Problem16& p = pass[passes];
+      sweep::build_spin_hamiltonian(J, D1, D2, E1, E2, p.ar, p.ai, p.w);
+    }
+    if (passes == 2) {
+      eigen::ch_pair(matz, pass[0], pass[1]);
+    } else if (passes == 1) {
+      eigen::Problem16& p = pass[0];
+      eigen::ch(n, n, p.ar, p.ai, p.w, matz, p.zr, p.zi, p.fv1, p.fv2, p.fm1, p.ierr);
     }
 
-    for (int i = 0; i < n; ++i) textio::write(at(265), levels_unit, record, {D1, w[i]});
-    const double gap = w[2] - w[0];
-    textio::write(at(268), gap_unit, record, {D1, gap});
+    for (int k = 0; k < passes; ++k) {
+      const double D1 = D1_of[k];
+      const double* w = pass[k].w;
+      if (pass[k].ierr != 0) {
+        textio::report_failure(at(265), {textio::ErrorKind::bad_value,
+                                         "Eigenvalue " + std::to_string(pass[k].ierr) +
+                                             " did not converge in 30 iterations"});
+      }
+      for (int i = 0; i < n; ++i) textio::write(at(265), levels_unit, record, {D1, w[i]});
+      const double gap = w[2] - w[0];
+      textio::write(at(268), gap_unit, record, {D1, gap});
+    }
+    if (passes < 2) break;
   }
 }

@@ -1,6 +1,7 @@
 #include "sweep/hamiltonian.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 #include "eigen/views.hpp"
@@ -77,16 +78,55 @@ struct ZeemanFactors {
   }
 };
 
+// The elements that do not change from pass to pass: the transverse Zeeman
+// terms of the fixed field in both triangles, every other element zero, and
+// the imaginary parts complete. Built once, with the Hermitian completion in
+// ascending order, so that each mirror pair is first visited from its upper
+// element: the lower triangle receives the conjugate of the upper one, and the
+// imaginary diagonal and every zero below it become -0.
+struct FieldElements {
+  double ar[n_states * n_states];
+  double ai[n_states * n_states];
+
+  FieldElements() {
+    const eigen::Matrix1<double> r(ar, n_states);
+    const eigen::Matrix1<double> i(ai, n_states);
+    const ZeemanFactors z;
+    for (int row = 1; row <= n_states; ++row) {
+      for (int col = 1; col <= n_states; ++col) {
+        r(row, col) = 0.0;
+        i(row, col) = 0.0;
+      }
+    }
+    const auto put = [&](Position p, double re, double im) {
+      r(p.row, p.col) = re;
+      i(p.row, p.col) = im;
+    };
+    for (const Position p : zeeman2_outer) put(p, z.x2o, z.y2o);
+    for (const Position p : zeeman2_middle) put(p, z.x2m, z.y2m);
+    for (const Position p : zeeman1_outer) put(p, z.x1o, z.y1o);
+    for (const Position p : zeeman1_middle) put(p, z.x1m, z.y1m);
+    for (int a = 1; a <= n_states; ++a) {
+      for (int b = 1; b <= n_states; ++b) {
+        r(b, a) = r(a, b);
+        i(b, a) = -i(a, b);
+      }
+    }
+  }
+};
+
 }  // namespace
 
 void build_spin_hamiltonian(double J, double D1, double D2, double E1, double E2, double* ar_,
                             double* ai_, double* w) {
   const eigen::Matrix1<double> ar(ar_, n_states);
-  const eigen::Matrix1<double> ai(ai_, n_states);
 
-  // The Zeeman factors depend on the fixed field alone: worked out once.
+  // Everything the field alone decides, worked out once.
+  static const FieldElements field_elements;
   static const ZeemanFactors zeeman;
-  const auto& [x1m, x1o, y1m, y1o, x2m, x2o, y2m, y2o, z1, z2] = zeeman;
+  std::memcpy(ar_, field_elements.ar, sizeof field_elements.ar);
+  std::memcpy(ai_, field_elements.ai, sizeof field_elements.ai);
+  for (int i = 0; i < n_states; ++i) w[i] = 0.0;
 
   // Derived factors.
   const double jx3 = -(J * 3.0);
@@ -94,14 +134,6 @@ void build_spin_hamiltonian(double J, double D1, double D2, double E1, double E2
   const double jx4 = -(J * 4.0);
   const double e1r = E1 * root3;
   const double e2r = E2 * root3;
-
-  for (int i = 1; i <= n_states; ++i) {
-    w[i - 1] = 0.0;
-    for (int j = 1; j <= n_states; ++j) {
-      ar(i, j) = 0.0;
-      ai(i, j) = 0.0;
-    }
-  }
 
   // Diagonal: exchange -2 m1 m2 J, axial terms +D for |m| = 3/2 and -D for
   // |m| = 1/2, longitudinal Zeeman terms.
@@ -111,31 +143,21 @@ void build_spin_hamiltonian(double J, double D1, double D2, double E1, double E2
     const double cJ = -2.0 * m1 * m2;
     const double dD1 = std::fabs(m1) == 1.5 ? D1 : -D1;
     const double dD2 = std::fabs(m2) == 1.5 ? D2 : -D2;
-    ar(s, s) = cJ * J + dD1 + dD2 + (g * m1) * z1 + (g * m2) * z2;
+    ar(s, s) = cJ * J + dD1 + dD2 + (g * m1) * zeeman.z1 + (g * m2) * zeeman.z2;
   }
 
-  const auto put = [&](Position p, double re, double im) {
+  // Exchange and rhombic elements: real, so the element below the diagonal
+  // equals the one above (their imaginary parts are the 0 and -0 of the
+  // field elements).
+  const auto put = [&](Position p, double re) {
     ar(p.row, p.col) = re;
-    ai(p.row, p.col) = im;
+    ar(p.col, p.row) = re;
   };
-  for (const Position p : exchange3) put(p, jx3, 0.0);
-  for (const Position p : exchange23) put(p, jx23, 0.0);
-  put(exchange4, jx4, 0.0);
-  for (const Position p : rhombic2) put(p, e2r, 0.0);
-  for (const Position p : rhombic1) put(p, e1r, 0.0);
-  for (const Position p : zeeman2_outer) put(p, x2o, y2o);
-  for (const Position p : zeeman2_middle) put(p, x2m, y2m);
-  for (const Position p : zeeman1_outer) put(p, x1o, y1o);
-  for (const Position p : zeeman1_middle) put(p, x1m, y1m);
-
-  // Hermitian completion, ascending, so that each mirror pair is first
-  // visited from its upper element.
-  for (int i = 1; i <= n_states; ++i) {
-    for (int j = 1; j <= n_states; ++j) {
-      ar(j, i) = ar(i, j);
-      ai(j, i) = -ai(i, j);
-    }
-  }
+  for (const Position p : exchange3) put(p, jx3);
+  for (const Position p : exchange23) put(p, jx23);
+  put(exchange4, jx4);
+  for (const Position p : rhombic2) put(p, e2r);
+  for (const Position p : rhombic1) put(p, e1r);
 }
 
 }  // namespace sweep

@@ -113,3 +113,79 @@ TEST(Ch, AllocatesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fills a problem with the lower triangle (and, as garbage, the upper one) of h.
+void fill(eigen::Problem16& p, const eigen_test::Matrix& h) {
+  for (int k = 1; k <= 16; ++k) {
+    for (int j = 1; j <= 16; ++j) {
+      p.ar[(k - 1) * 16 + j - 1] = h(j, k).real();
+      p.ai[(k - 1) * 16 + j - 1] = h(j, k).imag();
+    }
+  }
+}
+
+// Bits of a problem's results, with every not-a-number counted alike.
+std::vector<std::uint64_t> results(const eigen::Problem16& p, int matz) {
+  std::vector<std::uint64_t> bits;
+  const auto add = [&](const double* x, int count) {
+    for (int i = 0; i < count; ++i) {
+      bits.push_back(std::isnan(x[i]) ? 1 : std::bit_cast<std::uint64_t>(x[i]));
+    }
+  };
+  add(p.w, 16);
+  add(p.ar, 256);
+  add(p.ai, 256);
+  if (matz != 0) {
+    add(p.zr, 256);
+    add(p.zi, 256);
+  }
+  bits.push_back(static_cast<std::uint64_t>(p.ierr));
+  return bits;
+}
+
+}  // namespace
+
+// Two problems side by side give exactly what each gives alone, also when they
+// take different branches (a zero row in one only) or one holds not-a-number.
+TEST(Ch, PairGivesTheResultsOfEachAlone) {
+  using eigen_test::Kind;
+  const eigen_test::Matrix nan_matrix = [] {
+    auto h = eigen_test::make_hermitian(16, Kind::random);
+    h(5, 3) = {eigen_test::qnan, 0.0};
+    return h;
+  }();
+  const struct {
+    int line;
+    eigen_test::Matrix first, second;
+  } rows[] = {
+      {__LINE__, eigen_test::make_hermitian(16, Kind::random),
+       eigen_test::make_hermitian(16, Kind::real)},
+      {__LINE__, eigen_test::make_hermitian(16, Kind::repeated),
+       eigen_test::make_hermitian(16, Kind::random)},
+      {__LINE__, eigen_test::make_hermitian(16, Kind::zero_rows),
+       eigen_test::make_hermitian(16, Kind::zero_rows)},
+      {__LINE__, eigen_test::make_hermitian(16, Kind::zero_rows),
+       eigen_test::make_hermitian(16, Kind::random)},
+      {__LINE__, eigen_test::make_hermitian(16, Kind::zero),
+       eigen_test::make_hermitian(16, Kind::repeated)},
+      {__LINE__, nan_matrix, eigen_test::make_hermitian(16, Kind::random)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    for (const int matz : {0, 1}) {
+      eigen::Problem16 pair[2], alone[2];
+      fill(pair[0], row.first);
+      fill(pair[1], row.second);
+      fill(alone[0], row.first);
+      fill(alone[1], row.second);
+      eigen::ch_pair(matz, pair[0], pair[1]);
+      for (eigen::Problem16& p : alone) {
+        eigen::ch(16, 16, p.ar, p.ai, p.w, matz, p.zr, p.zi, p.fv1, p.fv2, p.fm1, p.ierr);
+      }
+      EXPECT_EQ(results(pair[0], matz), results(alone[0], matz)) << "matz " << matz;
+      EXPECT_EQ(results(pair[1], matz), results(alone[1], matz)) << "matz " << matz;
+    }
+  }
+}
