@@ -149,7 +149,28 @@ bool Format::parse(std::string_view text, std::string* error) {
   // append moves the characters that earlier items point to.
   text_.reserve(text.size());
   const char* fault = Reader(text, items_, text_).run();
-  if (fault == nullptr) return true;
+  one_record_room_ = 0;
+  if (fault == nullptr) {
+    // Room for the one record of a format without slashes, terminator included.
+    std::size_t room = 2;
+    for (const FormatItem& item : items_) {
+      switch (item.kind) {
+        case FormatItem::Kind::blanks:
+          room += static_cast<std::size_t>(item.count);
+          break;
+        case FormatItem::Kind::literal:
+          room += item.literal.size();
+          break;
+        case FormatItem::Kind::e_field:
+          room += static_cast<std::size_t>(item.width);
+          break;
+        case FormatItem::Kind::slash:
+          return true;
+      }
+    }
+    one_record_room_ = room;
+    return true;
+  }
   items_.clear();
   text_.clear();
   if (error != nullptr) *error = fault;

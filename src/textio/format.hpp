@@ -25,6 +25,9 @@ class Format {
   bool parse(std::string_view text, std::string* error);
 
   const std::vector<FormatItem>& items() const { return items_; }
+  // For a format without slashes, the most bytes its record can take with
+  // its terminator; 0 for a format with slashes.
+  std::size_t one_record_room() const { return one_record_room_; }
 
   Format() = default;
   Format(const Format&) = delete;
@@ -33,6 +36,7 @@ class Format {
  private:
   std::vector<FormatItem> items_;
   std::string text_;  // literal characters, in item order
+  std::size_t one_record_room_ = 0;
 };
 
 }  // namespace textio

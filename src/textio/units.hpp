@@ -73,6 +73,17 @@ class Connection {
 
   bool standard() const { return file_.empty(); }
 
+  // Room for size bytes in the window as it stands, without writing out:
+  // where to put them, or nullptr. commit() then takes the bytes put there
+  // as one whole record (terminator included).
+  char* room_for(std::size_t size) {
+    return size <= window_size - used_ ? window_.data() + used_ : nullptr;
+  }
+  void commit_record(std::size_t size) {
+    used_ += size;
+    ++records;
+  }
+
   int unit;
   int fd;
   Direction direction;
