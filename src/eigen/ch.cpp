@@ -3,6 +3,33 @@
 
 namespace eigen {
 
+namespace {
+
+// The order the program uses, for which the routines are built a second time.
+bool is_order16(int nm, int n) { return nm == Order16::value && n == Order16::value; }
+
+// Eigenvalues and eigenvectors after the reduction: the rotations of tql2
+// start from the identity, and htribk follows only when tql2 succeeded.
+void eigenvectors(int nm, int n, double* ar, double* ai, double* w, double* zr, double* zi,
+                  double* fv1, double* fm1, int& ierr) {
+  const Matrix1<double> z(zr, nm);
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j) z(j, i) = 0.0;
+    z(i, i) = 1.0;
+  }
+  if (is_order16(nm, n)) {
+    fixed::tql2(w, fv1, zr, ierr);
+    if (ierr != 0) return;
+    fixed::htribk(ar, ai, fm1, zr, zi);
+  } else {
+    tql2(nm, n, w, fv1, zr, ierr);
+    if (ierr != 0) return;
+    htribk(nm, n, ar, ai, fm1, n, zr, zi);
+  }
+}
+
+}  // namespace
+
 void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
         double* fv1, double* fv2, double* fm1, int& ierr) {
   if (n < 1) {
@@ -16,7 +43,7 @@ void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, 
   }
 
   // The program's order goes through the routines built for it.
-  const bool order16 = nm == Order16::value && n == Order16::value;
+  const bool order16 = is_order16(nm, n);
 
   if (order16) {
     fixed::htridi(ar, ai, w, fv1, fv2, fm1);
@@ -34,21 +61,7 @@ void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, 
     return;
   }
 
-  // Eigenvalues and eigenvectors: start the rotations from the identity.
-  const Matrix1<double> z(zr, nm);
-  for (int i = 1; i <= n; ++i) {
-    for (int j = 1; j <= n; ++j) z(j, i) = 0.0;
-    z(i, i) = 1.0;
-  }
-  if (order16) {
-    fixed::tql2(w, fv1, zr, ierr);
-    if (ierr != 0) return;
-    fixed::htribk(ar, ai, fm1, zr, zi);
-  } else {
-    tql2(nm, n, w, fv1, zr, ierr);
-    if (ierr != 0) return;
-    htribk(nm, n, ar, ai, fm1, n, zr, zi);
-  }
+  eigenvectors(nm, n, ar, ai, w, zr, zi, fv1, fm1, ierr);
 }
 
 void ch_pair(int matz, Problem16& a, Problem16& b) {
@@ -74,14 +87,8 @@ void ch_pair(int matz, Problem16& a, Problem16& b) {
     return;
   }
   for (Problem16* p : both) {
-    // The vectors of each, as ch makes them.
-    const Matrix1<double, Order16> z(p->zr, {});
-    for (int i = 1; i <= Problem16::n; ++i) {
-      for (int j = 1; j <= Problem16::n; ++j) z(j, i) = 0.0;
-      z(i, i) = 1.0;
-    }
-    fixed::tql2(p->w, p->fv1, p->zr, p->ierr);
-    if (p->ierr == 0) fixed::htribk(p->ar, p->ai, p->fm1, p->zr, p->zi);
+    eigenvectors(Problem16::n, Problem16::n, p->ar, p->ai, p->w, p->zr, p->zi, p->fv1, p->fm1,
+                 p->ierr);
   }
 }
 
