@@ -88,15 +88,14 @@ inline int wait_for(pid_t pid, std::chrono::seconds timeout) {
   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -WTERMSIG(wstatus);
 }
 
-// Runs dimerscan in box.dir() with input as standard input (a file) and the
-// given arguments; a run that outlasts timeout is killed.
-inline Outcome run(const Sandbox& box, const std::string& input,
-                   const std::vector<std::string>& args = {},
-                   std::chrono::seconds timeout = std::chrono::seconds(60)) {
+// Runs the program exe in box.dir() with input as standard input (a file) and
+// the given arguments; a run that outlasts timeout is killed.
+inline Outcome run_program(const std::string& exe, const Sandbox& box, const std::string& input,
+                           const std::vector<std::string>& args = {},
+                           std::chrono::seconds timeout = std::chrono::seconds(60)) {
   const fs::path in = box.root() / "stdin", out = box.root() / "stdout",
                  err = box.root() / "stderr";
   put(in, input);
-  const std::string exe = program();
   std::vector<char*> argv{const_cast<char*>(exe.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -123,6 +122,13 @@ inline Outcome run(const Sandbox& box, const std::string& input,
   o.fort10 = slurp(box.dir() / "fort.10");
   o.fort20 = slurp(box.dir() / "fort.20");
   return o;
+}
+
+// Runs dimerscan, as run_program does.
+inline Outcome run(const Sandbox& box, const std::string& input,
+                   const std::vector<std::string>& args = {},
+                   std::chrono::seconds timeout = std::chrono::seconds(60)) {
+  return run_program(program(), box, input, args, timeout);
 }
 
 }  // namespace e2e
