@@ -22,7 +22,12 @@ Axis nice_axis(long double min, long double max, int ticks) {
   const long double nice = f < 1.5L ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10;
   Axis a;
   a.step = nice * magnitude;
-  const long double first = std::floor(min / a.step), last = std::ceil(max / a.step);
+  long double first = std::floor(min / a.step), last = std::ceil(max / a.step);
+  // A quotient that misses a whole number by rounding alone takes that number
+  // (2.7 / 0.1 = 26.99...): an axis end within 1e-9 of a step of the data.
+  constexpr long double slack = 1e-9L;
+  if (min / a.step - first > 1 - slack) first += 1;
+  if (last - max / a.step > 1 - slack) last -= 1;
   a.lo = first * a.step;
   a.hi = last * a.step;
   // At most ticks + 2 values; the bound keeps the loop finite whatever the input.

@@ -13,11 +13,11 @@ namespace dimerplot {
 namespace {
 
 // Page and panel geometry, in SVG user units (pixels).
-constexpr int page_width = 820, page_height = 790;
+constexpr int page_width = 820, page_height = 805;
 constexpr int plot_left = 90, plot_right = 790;  // 700 columns, one per pixel
 constexpr int levels_top = 50, levels_bottom = 470;
 constexpr int gap_top = 545, gap_bottom = 705;
-constexpr int note_y = 755;
+constexpr int note_y = 752;  // the first of up to three note lines, 17 apart
 constexpr int columns = plot_right - plot_left;
 constexpr int x_ticks = 8, level_ticks = 8, gap_ticks = 4;
 constexpr double marker_half_width = 10;  // a piece of one point is drawn as a short bar
@@ -210,13 +210,17 @@ std::string render_svg(const Sweep& s, bool relative) {
                       std::to_string(passes * levels) + " level values, " +
                       std::to_string(gap_left_out) + " of " + std::to_string(passes) +
                       " gap values.";
+  std::string note3;
   if (drawn < finite)
-    note2 += " Lines thinned to " + std::to_string(drawn) + " of " + std::to_string(finite) +
-             " points (per pixel column: first, last, lowest, highest).";
-  append(out, "<text class=\"note\" x=\"%d\" y=\"%d\">%s</text>\n", plot_left - 62, note_y,
-         note.c_str());
-  append(out, "<text class=\"note\" x=\"%d\" y=\"%d\">%s</text>\n", plot_left - 62, note_y + 18,
-         note2.c_str());
+    note3 = "Lines thinned to " + std::to_string(drawn) + " of " + std::to_string(finite) +
+            " points: in every pixel column the first, last, lowest and highest point.";
+  int y = note_y;
+  for (const std::string* text : {&note, &note2, &note3}) {
+    if (text->empty()) continue;
+    append(out, "<text class=\"note\" x=\"%d\" y=\"%d\">%s</text>\n", plot_left - 62, y,
+           text->c_str());
+    y += 17;
+  }
   out += "</svg>\n";
   return out;
 }

@@ -25,8 +25,8 @@ using Piece = std::vector<std::size_t>;
 //    between them in the data, so a piece never bridges a break and a run that
 //    crosses a column boundary stays unbroken across it.
 // So every column keeps its lowest and highest finite value (every local
-// extremum visible at this resolution), its first and last finite point and
-// every point next to a break, at most 10 points (4 when c has no break).
+// extremum visible at this resolution) and its first and last finite point,
+// in at most 10 points (4 when c has no break).
 std::vector<Piece> thin(std::span<const int> column, std::span<const double> y);
 
 }  // namespace dimerplot
