@@ -334,6 +334,8 @@ TEST(Axis, WholeRangeOfDoubles) {
     EXPECT_LE(a.lo, min + 1e-9L * a.step);  // the data inside, to rounding
     EXPECT_GE(a.hi, max - 1e-9L * a.step);
     EXPECT_LT(a.lo, a.hi);
+    EXPECT_LE(a.hi, big);  // the ends are doubles
+    EXPECT_GE(a.lo, -big);
     EXPECT_GE(a.ticks.size(), 2u);
     EXPECT_LE(a.ticks.size(), 10u);
   }

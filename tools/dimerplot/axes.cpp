@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace dimerplot {
 
@@ -30,8 +31,13 @@ Axis nice_axis(long double min, long double max, int ticks) {
   if (last - max / a.step > 1 - slack) last -= 1;
   a.lo = first * a.step;
   a.hi = last * a.step;
-  // At most ticks + 2 values; the bound keeps the loop finite whatever the input.
-  for (long double i = first; i <= last && a.ticks.size() < 64; ++i) a.ticks.push_back(i * a.step);
+  // Axis ends stay doubles, so that readers of the drawing can take them as such.
+  constexpr long double largest = std::numeric_limits<double>::max();
+  a.lo = std::max(a.lo, -largest);
+  a.hi = std::min(a.hi, largest);
+  // About ticks + 1 values; the bound keeps the loop finite whatever the input.
+  for (long double i = first; i <= last && i - first < 64; ++i)
+    if (i * a.step >= a.lo && i * a.step <= a.hi) a.ticks.push_back(i * a.step);
   return a;
 }
 

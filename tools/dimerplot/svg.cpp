@@ -19,7 +19,7 @@ constexpr int levels_top = 50, levels_bottom = 470;
 constexpr int gap_top = 545, gap_bottom = 705;
 constexpr int note_y = 752;  // the first of up to three note lines, 17 apart
 constexpr int columns = plot_right - plot_left;
-constexpr int x_ticks = 8, level_ticks = 8, gap_ticks = 4;
+constexpr int x_ticks = 8, level_ticks = 8, gap_ticks = 4;  // intervals aimed at
 constexpr double marker_half_width = 10;  // a piece of one point is drawn as a short bar
 
 // Sixteen distinguishable stroke colours, level 1 first.
@@ -62,6 +62,20 @@ Axis value_axis(std::span<const std::vector<double>* const> lines, int ticks) {
   return nice_axis(lo, hi, ticks);
 }
 
+// The D1 axis with as many ticks as leave room between their labels.
+Axis d1_axis(double first, double last) {
+  constexpr double char_width = 7.5;  // of a 12-unit sans-serif digit, generously
+  Axis a;
+  for (int ticks = x_ticks; ticks >= 2; --ticks) {
+    a = nice_axis(first, last, ticks);
+    std::size_t longest = 0;
+    for (long double t : a.ticks) longest = std::max(longest, tick_label(t, a.step).size());
+    const double spacing = static_cast<double>(a.step / (a.hi - a.lo)) * columns;
+    if (longest * char_width + 12 <= spacing) break;
+  }
+  return a;
+}
+
 void frame(std::string& out, const Panel& p, const char* y_title) {
   append(out, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"none\" stroke=\"black\"/>\n",
          plot_left, p.top, columns, p.bottom - p.top);
@@ -84,11 +98,9 @@ void frame(std::string& out, const Panel& p, const char* y_title) {
   out += "</g>\n";
   append(out, "<text class=\"axis-title\" x=\"%d\" y=\"%d\" text-anchor=\"middle\">D1 (cm-1)</text>\n",
          (plot_left + plot_right) / 2, p.bottom + 34);
-  const int cy = (p.top + p.bottom) / 2;
-  append(out,
-         "<text class=\"axis-title\" x=\"%d\" y=\"%d\" text-anchor=\"middle\" "
-         "transform=\"rotate(-90 %d %d)\">%s</text>\n",
-         plot_left - 62, cy, plot_left - 62, cy, y_title);
+  // Above the panel, where no tick label can run into it.
+  append(out, "<text class=\"axis-title\" x=\"%d\" y=\"%d\">%s</text>\n", plot_left, p.top - 8,
+         y_title);
 }
 
 // The pieces of one line; returns the number of points drawn.
@@ -145,7 +157,7 @@ std::string render_svg(const Sweep& s, bool relative) {
   const auto values = relative ? relative_to_lowest(s) : s.level;
   const std::size_t passes = s.passes();
 
-  const Axis x = nice_axis(s.d1.front(), s.d1.back(), x_ticks);
+  const Axis x = d1_axis(s.d1.front(), s.d1.back());
   std::array<const std::vector<double>*, levels> level_lines;
   for (int k = 0; k < levels; ++k) level_lines[k] = &values[k];
   const std::vector<double>* gap_line[] = {&s.gap};
