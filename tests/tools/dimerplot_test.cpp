@@ -1,0 +1,622 @@
+// dimerplot: reading the result files, thinning, axes, and the built program
+// run on good and malformed input.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "axes.hpp"
+#include "e2e/run.hpp"
+#include "records.hpp"
+#include "svg.hpp"
+#include "textio/efield.hpp"
+#include "thin.hpp"
+
+namespace {
+
+using namespace dimerplot;
+namespace fs = std::filesystem;
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+// ---------------------------------------------------------------- fields
+
+TEST(EField, ReadsWhatTheProgramWrites) {
+  struct Row {
+    int line;
+    const char* field;
+    double value;
+  };
+  const Row rows[] = {
+      {__LINE__, "0.421988E+01", 4.21988},      {__LINE__, "-.750000E+01", -7.5},
+      {__LINE__, "0.100000+101", 1e100},        {__LINE__, "-.100000-100", -1e-101},
+      {__LINE__, "0.000000E+00", 0.0},          {__LINE__, "0.999999E-99", 0.999999e-99},
+      {__LINE__, "0.179769+309", 0.179769e309}, {__LINE__, "0.494066-323", 0.494066e-323},
+      {__LINE__, "   +Infinity", inf},          {__LINE__, "   -Infinity", -inf},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    const auto v = parse_e_field(r.field);
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(*v, r.value);
+  }
+  const auto n = parse_e_field("         NaN");
+  ASSERT_TRUE(n.has_value());
+  EXPECT_TRUE(std::isnan(*n));
+}
+
+TEST(EField, RefusesEverythingElse) {
+  const char* rows[] = {
+      "0.421988e+01",  // lower-case letter
+      "0.421988D+01",  // another letter
+      " 0.42199E+01",  // five digits
+      "0.042199E+01",  // not normalised
+      "-.000000E+00",  // negative zero is written 0.000000E+00
+      "0.000000E+01",  // zero with an exponent
+      "0.100000+099",  // three digits below 100 take the E form
+      "1.421988E+01",  // digit before the point
+      "+.421988E+01",  // plus sign
+      "0.42198xE+01",  // letter among the digits
+      "0.421988E+1 ",  // short exponent
+      "0.421988E 01",  // blank sign
+      "0.180000+309",  // beyond the largest double
+      "0.100000-400",  // below the smallest
+      "        +NaN",  // NaN takes no sign
+      "NaN         ",  // left-justified
+      "    Infinity",  // infinity needs its sign
+      "0.421988E+01 ",  // thirteen characters
+      "",
+  };
+  for (const char* f : rows) {
+    SCOPED_TRACE(f);
+    EXPECT_FALSE(parse_e_field(f).has_value());
+  }
+}
+
+// Whatever the program's own E12.6 field writes reads back as the decimal it shows.
+TEST(EField, RoundTripsTheProgramsFormatter) {
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+  std::uniform_int_distribution<int> exponent(-320, 307);
+  for (int i = 0; i < 20000; ++i) {
+    const double v = (i % 2 ? -1 : 1) * mantissa(random) * std::pow(10.0, exponent(random));
+    if (!std::isfinite(v) || v == 0) continue;
+    char field[13] = {};
+    textio::format_e_field(field, v, 12, 6);
+    char decimal[32];
+    std::snprintf(decimal, sizeof decimal, "%.5e", v);
+    const auto back = parse_e_field(field);
+    ASSERT_TRUE(back.has_value()) << field;
+    ASSERT_EQ(*back, std::strtod(decimal, nullptr)) << field << " " << decimal;
+  }
+}
+
+// ---------------------------------------------------------------- records
+
+std::string record(double d1, double value) {
+  char r[27];
+  r[0] = ' ';
+  textio::format_e_field(r + 1, d1, 12, 6);
+  r[13] = r[14] = ' ';
+  textio::format_e_field(r + 15, value, 12, 6);
+  return std::string(r, 27) + "\r\n";
+}
+
+// fort.10 and fort.20 of a made-up sweep: level k of pass p is k + p/10 (NaN
+// where nan_at says), the gap 2 + p.
+struct Files {
+  std::string fort10, fort20;
+};
+Files sweep_files(int passes, double d1_step = 0.5) {
+  Files f;
+  for (int p = 0; p < passes; ++p) {
+    const double d1 = p * d1_step;
+    for (int k = 1; k <= levels; ++k) f.fort10 += record(d1, k - 8 + p / 10.0);
+    f.fort20 += record(d1, 2 + p);
+  }
+  return f;
+}
+
+TEST(Records, LastRecordMayLackItsLineEnd) {
+  const Files f = sweep_files(2);
+  const auto whole = parse_records(f.fort10, "fort.10");
+  ASSERT_EQ(whole.size(), 32u);
+  for (std::size_t cut : {1, 2}) {
+    const auto r = parse_records(std::string_view(f.fort10).substr(0, f.fort10.size() - cut), "f");
+    ASSERT_EQ(r.size(), 32u);
+    EXPECT_EQ(r.back().value, whole.back().value);
+  }
+}
+
+TEST(Records, AssemblesPassByPass) {
+  Files f = sweep_files(3);
+  const Sweep s = assemble(parse_records(f.fort10, "a"), "a", parse_records(f.fort20, "b"), "b");
+  ASSERT_EQ(s.passes(), 3u);
+  EXPECT_EQ(s.d1, (std::vector<double>{0, 0.5, 1}));
+  EXPECT_EQ(s.level[0][2], -7 + 0.2);
+  EXPECT_EQ(s.level[15][0], 8);
+  EXPECT_EQ(s.gap, (std::vector<double>{2, 3, 4}));
+}
+
+TEST(Relative, LowestFiniteLevelOfEachPassOnZero) {
+  Sweep s;
+  s.d1 = {0, 1, 2};
+  for (int k = 0; k < levels; ++k) s.level[k] = {k + 1.0, 10.0 * k - 5, nan};
+  s.level[0][1] = nan;   // the lowest is missing: the second one counts
+  s.level[3][1] = -inf;  // and so is an infinite one
+  s.gap = {1, 1, 1};
+  const auto r = relative_to_lowest(s);
+  for (int k = 0; k < levels; ++k) EXPECT_EQ(r[k][0], k) << k;
+  EXPECT_TRUE(std::isnan(r[0][1]));
+  EXPECT_EQ(r[1][1], 0);
+  EXPECT_EQ(r[2][1], 10);
+  EXPECT_FALSE(std::isfinite(r[3][1]));
+  for (int k = 0; k < levels; ++k) EXPECT_TRUE(std::isnan(r[k][2])) << k;
+}
+
+// ---------------------------------------------------------------- thinning
+
+bool finite_between(const std::vector<double>& y, std::size_t a, std::size_t b) {
+  for (std::size_t i = a; i <= b; ++i)
+    if (!std::isfinite(y[i])) return false;
+  return true;
+}
+
+// Checks every promise thin() makes for one line.
+void check_thinning(const std::vector<int>& column, const std::vector<double>& y) {
+  const auto pieces = thin(column, y);
+  std::vector<std::size_t> kept;
+  std::vector<int> piece_of;
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    ASSERT_FALSE(pieces[p].empty());
+    for (std::size_t i : pieces[p]) {
+      ASSERT_TRUE(kept.empty() || kept.back() < i) << "indices ascend over the pieces";
+      ASSERT_TRUE(std::isfinite(y[i]));
+      kept.push_back(i);
+      piece_of.push_back(static_cast<int>(p));
+    }
+  }
+  // Consecutive kept points share a piece exactly when no break lies between them.
+  for (std::size_t k = 1; k < kept.size(); ++k)
+    ASSERT_EQ(piece_of[k] == piece_of[k - 1], finite_between(y, kept[k - 1], kept[k]))
+        << "points " << kept[k - 1] << " and " << kept[k];
+
+  for (std::size_t a = 0; a < y.size();) {
+    std::size_t b = a;
+    while (b < y.size() && column[b] == column[a]) ++b;
+    std::vector<std::size_t> finite, in_column;
+    for (std::size_t i = a; i < b; ++i)
+      if (std::isfinite(y[i])) finite.push_back(i);
+    for (std::size_t i : kept)
+      if (i >= a && i < b) in_column.push_back(i);
+    const bool broken = finite.size() < b - a;
+    EXPECT_LE(in_column.size(), broken ? 10u : 4u) << "column " << column[a];
+    if (!finite.empty()) {
+      ASSERT_FALSE(in_column.empty());
+      EXPECT_EQ(in_column.front(), finite.front());
+      EXPECT_EQ(in_column.back(), finite.back());
+      auto value = [&](std::size_t i) { return y[i]; };
+      auto lowest = [&](const std::vector<std::size_t>& v) {
+        double m = inf;
+        for (std::size_t i : v) m = std::min(m, value(i));
+        return m;
+      };
+      auto highest = [&](const std::vector<std::size_t>& v) {
+        double m = -inf;
+        for (std::size_t i : v) m = std::max(m, value(i));
+        return m;
+      };
+      EXPECT_EQ(lowest(in_column), lowest(finite)) << "column " << column[a];
+      EXPECT_EQ(highest(in_column), highest(finite)) << "column " << column[a];
+    }
+    a = b;
+  }
+}
+
+TEST(Thin, KeepsEveryColumnsExtremesOnRandomLines) {
+  std::mt19937 random(11);
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE(trial);
+    const int n = 1 + static_cast<int>(random() % 400);
+    const int per_column = 1 + static_cast<int>(random() % 12);
+    const int nan_rate = static_cast<int>(random() % 4);  // 0: none, else 1 in 2, 5, 8
+    std::vector<int> column(n);
+    std::vector<double> y(n);
+    int c = 0;
+    for (int i = 0; i < n; ++i) {
+      if (random() % per_column == 0) c += 1 + static_cast<int>(random() % 2);
+      column[i] = c;
+      y[i] = static_cast<double>(random() % 50);  // many equal values
+      if (nan_rate && random() % (3 * nan_rate - 1) == 0) y[i] = random() % 2 ? nan : -inf;
+    }
+    check_thinning(column, y);
+  }
+}
+
+TEST(Thin, CraftedLines) {
+  struct Row {
+    int line;
+    std::vector<int> column;
+    std::vector<double> y;
+    std::vector<Piece> expected;
+  };
+  const Row rows[] = {
+      {__LINE__, {0}, {5}, {{0}}},
+      {__LINE__, {0}, {nan}, {}},
+      {__LINE__, {0, 1, 2}, {1, nan, 3}, {{0}, {2}}},
+      // One column: first, lowest, highest, last.
+      {__LINE__, {0, 0, 0, 0, 0, 0}, {3, 9, 1, 4, 8, 5}, {{0, 1, 2, 5}}},
+      // Runs across a column boundary stay joined.
+      {__LINE__, {0, 0, 0, 1, 1, 1}, {1, 2, 3, 4, 5, 6}, {{0, 2, 3, 5}}},
+      // Three runs in a column: the middle one is cut to its lowest and highest.
+      {__LINE__,
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       {1, 2, nan, 7, 0, 9, 3, nan, 4, 5},
+       {{0, 1}, {4, 5}, {8, 9}}},
+      // Several middle runs: their lowest and highest point, apart when in two runs.
+      {__LINE__,
+       {0, 0, 0, 0, 0, 0, 0, 0, 0},
+       {1, nan, -9, nan, 2, nan, 9, nan, 5},
+       {{0}, {2}, {6}, {8}}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    EXPECT_EQ(thin(r.column, r.y), r.expected);
+  }
+}
+
+TEST(Thin, BoundsTheCountOfALongLine) {
+  const int n = 3'200'000, columns = 700;
+  std::vector<int> column(n);
+  std::vector<double> y(n);
+  for (int i = 0; i < n; ++i) {
+    column[i] = static_cast<int>(static_cast<long long>(i) * columns / n);
+    y[i] = std::sin(i * 0.001) + (i % 2 ? 0.5 : -0.5);  // a zigzag: every point an extremum
+  }
+  const auto pieces = thin(column, y);
+  ASSERT_EQ(pieces.size(), 1u);
+  EXPECT_LE(pieces[0].size(), 4u * columns);
+  EXPECT_GE(pieces[0].size(), 3u * columns);
+  // Alternate breaks: still at most 10 a column.
+  for (int i = 0; i < n; i += 2) y[i] = nan;
+  std::size_t points = 0;
+  for (const Piece& p : thin(column, y)) points += p.size();
+  EXPECT_LE(points, 10u * columns);
+}
+
+// ---------------------------------------------------------------- axes
+
+TEST(Axis, RoundTicksAroundTheData) {
+  struct Row {
+    int line;
+    long double min, max;
+    int ticks;
+    long double lo, hi, step;
+  };
+  const Row rows[] = {
+      {__LINE__, -7.5, 4.78, 6, -8, 6, 2},
+      {__LINE__, 0, 5, 8, 0, 5, 0.5},
+      {__LINE__, 1.68, 3.12, 4, 1.5, 3.5, 0.5},
+      {__LINE__, 3, 3, 8, 2.7L, 3.3L, 0.1L},  // one value: -+10 %
+      {__LINE__, 0, 0, 8, -1, 1, 0.2L},     // zero alone
+      {__LINE__, -5, -5, 4, -5.6L, -4.4L, 0.2L},
+      {__LINE__, INFINITY, -INFINITY, 4, 0, 1, 0.2L},  // no value at all
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    const Axis a = nice_axis(r.min, r.max, r.ticks);
+    EXPECT_NEAR(static_cast<double>(a.lo), static_cast<double>(r.lo), 1e-12);
+    EXPECT_NEAR(static_cast<double>(a.hi), static_cast<double>(r.hi), 1e-12);
+    EXPECT_NEAR(static_cast<double>(a.step), static_cast<double>(r.step), 1e-12);
+  }
+}
+
+TEST(Axis, WholeRangeOfDoubles) {
+  const long double big = std::numeric_limits<double>::max();
+  const long double tiny = std::numeric_limits<double>::denorm_min();
+  const std::pair<long double, long double> ranges[] = {
+      {-big, big}, {big, big}, {tiny, tiny}, {1e300L, 1.00001e300L}, {-tiny, 0}, {1e-300L, 1e300L}};
+  for (const auto& [min, max] : ranges) {
+    SCOPED_TRACE(static_cast<double>(min));
+    const Axis a = nice_axis(min, max, 6);
+    ASSERT_TRUE(std::isfinite(a.lo) && std::isfinite(a.hi));
+    EXPECT_LE(a.lo, min + 1e-9L * a.step);  // the data inside, to rounding
+    EXPECT_GE(a.hi, max - 1e-9L * a.step);
+    EXPECT_LT(a.lo, a.hi);
+    EXPECT_LE(a.hi, big);  // the ends are doubles
+    EXPECT_GE(a.lo, -big);
+    EXPECT_GE(a.ticks.size(), 2u);
+    EXPECT_LE(a.ticks.size(), 10u);
+  }
+}
+
+TEST(Axis, Labels) {
+  struct Row {
+    int line;
+    long double v, step;
+    const char* text;
+  };
+  const Row rows[] = {
+      {__LINE__, 0, 0.5, "0"},          {__LINE__, 3 * 0.05L, 0.05L, "0.15"},
+      {__LINE__, -7.5, 0.5, "-7.5"},    {__LINE__, 200, 100, "200"},
+      {__LINE__, -1e6, 2e5, "-1000000"}, {__LINE__, 1.5e300L, 1e299L, "1.5e+300"},
+      {__LINE__, 2e-7L, 1e-7L, "2e-07"}, {__LINE__, 1.00002e300L, 1e295L, "1.00002e+300"},
+      {__LINE__, 1, 1, "1"},            {__LINE__, 10, 10, "10"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    EXPECT_EQ(tick_label(r.v, r.step), r.text);
+  }
+}
+
+// ---------------------------------------------------------------- the program
+
+struct PlotRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs dimerplot in box.dir() with the arguments.
+PlotRun plot(const e2e::Sandbox& box, const std::vector<std::string>& args,
+         std::chrono::seconds timeout = std::chrono::seconds(60)) {
+  const std::string exe = DIMERPLOT;
+  const fs::path out = box.root() / "stdout", err = box.root() / "stderr";
+  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd1 = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int fd2 = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd1 < 0 || fd2 < 0 || ::chdir(box.dir().c_str()) != 0) ::_exit(126);
+    ::dup2(fd1, 1);
+    ::dup2(fd2, 2);
+    ::execv(exe.c_str(), argv.data());
+    ::_exit(127);
+  }
+  PlotRun r;
+  r.status = e2e::wait_for(pid, timeout);
+  r.out = e2e::slurp(out).value_or("");
+  r.err = e2e::slurp(err).value_or("");
+  return r;
+}
+
+std::vector<std::string> names_in(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string replace_line(std::string text, int line, const std::string& with) {
+  std::size_t pos = 0;
+  for (int i = 1; i < line; ++i) pos = text.find('\n', pos) + 1;
+  return text.replace(pos, text.find('\n', pos) + 1 - pos, with);
+}
+
+TEST(Program, MalformedInputGivesOneLineAndNoFile) {
+  const Files good = sweep_files(3);
+  struct Row {
+    int line;
+    std::string fort10, fort20;
+    std::vector<std::string> args;
+    std::string message;  // what follows "dimerplot: "
+  };
+  const Row rows[] = {
+      {__LINE__, "", good.fort20, {}, "fort.10, line 1: empty file, no records"},
+      {__LINE__, good.fort10, "", {}, "fort.20, line 1: empty file, no records"},
+      {__LINE__, good.fort10, good.fort20, {"fort.10", "none"}, "none: No such file or directory"},
+      {__LINE__, good.fort10, good.fort20, {".", "fort.20"}, ".: Is a directory"},
+      {__LINE__, replace_line(good.fort10, 2, record(0, 1).substr(0, 27) + "\n"), good.fort20, {},
+       "fort.10, line 2: the record does not end with CR LF"},
+      {__LINE__, replace_line(good.fort10, 3, " 0.000000E+00  -.75000E+01\r\n"), good.fort20, {},
+       "fort.10, line 3: a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+       "in E12.6), this line has 26"},
+      {__LINE__, replace_line(good.fort10, 4, " 0.000000E+00 -.750000E+01 \r\n"), good.fort20, {},
+       "fort.10, line 4: not a record: a blank, D1 in E12.6, two blanks, the value in E12.6"},
+      {__LINE__, replace_line(good.fort10, 5, " 0.000000e+00  -.750000E+01\r\n"), good.fort20, {},
+       "fort.10, line 5: D1 (columns 2-13) is not an E12.6 number"},
+      {__LINE__, good.fort10, replace_line(good.fort20, 2, " 0.500000E+00  0.3000000E+1\r\n"), {},
+       "fort.20, line 2: the value (columns 16-27) is not an E12.6 number"},
+      {__LINE__, good.fort10 + "\r\n", good.fort20, {},
+       "fort.10, line 49: a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+       "in E12.6), this line has 0"},
+      {__LINE__, replace_line(good.fort10, 7, std::string(" 0.000000E+00  -.7500\0\0E+01\r\n", 29)),
+       good.fort20, {}, "fort.10, line 7: the value (columns 16-27) is not an E12.6 number"},
+      // Pass 1 short of one record: pass 2's first record ends it.
+      {__LINE__, replace_line(good.fort10, 16, ""), good.fort20, {},
+       "fort.10, line 16: D1 0.5 differs from D1 0 of the pass that begins at line 1: that pass "
+       "has fewer than 16 records"},
+      {__LINE__, good.fort10 + record(1.5, 0), good.fort20, {},
+       "fort.10, line 49: the file ends inside the pass that begins here: 1 of its 16 records"},
+      {__LINE__, good.fort10.substr(0, 47 * 29), good.fort20, {},
+       "fort.10, line 33: the file ends inside the pass that begins here: 15 of its 16 records"},
+      {__LINE__, sweep_files(3, -0.5).fort10, sweep_files(3, -0.5).fort20, {},
+       "fort.10, line 17: D1 -0.5 is below D1 0 of the pass before (line 1); a sweep's D1 never "
+       "decreases"},
+      {__LINE__, replace_line(good.fort10, 1, record(nan, 1)), good.fort20, {},
+       "fort.10, line 1: D1 is not a finite number"},
+      {__LINE__, replace_line(good.fort10, 18, record(inf, 1)), good.fort20, {},
+       "fort.10, line 18: D1 is not a finite number"},
+      {__LINE__, good.fort10, replace_line(good.fort20, 2, record(0.25, 3)), {},
+       "fort.20, line 2: D1 0.25 differs from D1 0.5 of pass 2 in fort.10 (line 17)"},
+      {__LINE__, good.fort10, good.fort20 + record(1.5, 5), {},
+       "fort.20, line 4: one record more than the 3 passes of fort.10"},
+      {__LINE__, good.fort10, good.fort20.substr(0, 2 * 29), {},
+       "fort.20, line 3: records missing: fort.10 has 3 passes, this file 2 records"},
+      // Options.
+      {__LINE__, good.fort10, good.fort20, {"--relativ"},
+       "unknown option '--relativ' (dimerplot --help lists the options)"},
+      {__LINE__, good.fort10, good.fort20, {"-o"}, "option -o needs a file name"},
+      {__LINE__, good.fort10, good.fort20, {"-o", ""},
+       "option -o needs a file name, not an empty one"},
+      {__LINE__, good.fort10, good.fort20, {"-o", "a.svg", "-o", "b.svg"}, "option -o given twice"},
+      {__LINE__, good.fort10, good.fort20, {"fort.10", "fort.20", "x"},
+       "too many files: 'x' (at most FORT10 and FORT20; dimerplot --help)"},
+      {__LINE__, good.fort10, good.fort20, {"-o", "./fort.20"},
+       "./fort.20: the SVG file would replace an input file"},
+      {__LINE__, good.fort10, good.fort20, {"-o", "missing/levels.svg"},
+       "missing/levels.svg: cannot write: No such file or directory"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    e2e::Sandbox box;
+    e2e::put(box.dir() / "fort.10", r.fort10);
+    e2e::put(box.dir() / "fort.20", r.fort20);
+    const auto before = names_in(box.dir());
+    const PlotRun run = plot(box, r.args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "dimerplot: " + r.message + "\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(names_in(box.dir()), before) << "no file written, no temporary left";
+    EXPECT_EQ(e2e::slurp(box.dir() / "fort.10"), r.fort10);
+  }
+}
+
+TEST(Program, FailureLeavesAnEarlierDrawingAlone) {
+  e2e::Sandbox box;
+  const Files good = sweep_files(2);
+  e2e::put(box.dir() / "fort.10", good.fort10);
+  e2e::put(box.dir() / "fort.20", good.fort20);
+  ASSERT_EQ(plot(box, {}).status, 0);
+  const auto drawing = e2e::slurp(box.dir() / "levels.svg");
+  ASSERT_TRUE(drawing.has_value());
+  e2e::put(box.dir() / "fort.20", good.fort20.substr(0, 29));
+  EXPECT_EQ(plot(box, {"--relative"}).status, 1);
+  EXPECT_EQ(e2e::slurp(box.dir() / "levels.svg"), drawing);
+  EXPECT_EQ(names_in(box.dir()), (std::vector<std::string>{"fort.10", "fort.20", "levels.svg"}));
+}
+
+TEST(Program, OptionsAndFileNames) {
+  e2e::Sandbox box;
+  const Files good = sweep_files(2);
+  fs::create_directory(box.dir() / "in");
+  e2e::put(box.dir() / "in" / "a", good.fort10);
+  e2e::put(box.dir() / "in" / "b", good.fort20);
+  // The last records without their line ends read as the whole files.
+  e2e::put(box.dir() / "in" / "a2", good.fort10.substr(0, good.fort10.size() - 2));
+  e2e::put(box.dir() / "in" / "b2", good.fort20.substr(0, good.fort20.size() - 1));
+
+  const PlotRun help = plot(box, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: dimerplot [options] [FORT10 [FORT20]]"), std::string::npos);
+  EXPECT_NE(help.out.find("--relative"), std::string::npos);
+  EXPECT_EQ(names_in(box.dir()), std::vector<std::string>{"in"});
+
+  ASSERT_EQ(plot(box, {"-o", "one.svg", "in/a", "in/b"}).status, 0);
+  ASSERT_EQ(plot(box, {"in/a2", "in/b2", "-o", "two.svg"}).status, 0);
+  EXPECT_EQ(e2e::slurp(box.dir() / "one.svg"), e2e::slurp(box.dir() / "two.svg"));
+  ASSERT_EQ(plot(box, {"--relative", "-o", "three.svg", "--", "in/a", "in/b"}).status, 0);
+  EXPECT_NE(e2e::slurp(box.dir() / "one.svg"), e2e::slurp(box.dir() / "three.svg"));
+  EXPECT_EQ(names_in(box.dir()), (std::vector<std::string>{"in", "one.svg", "three.svg", "two.svg"}));
+  // A new drawing replaces the old one, with the usual permissions.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(fs::status(box.dir() / "one.svg").permissions(),
+            static_cast<fs::perms>(0666 & ~mask));
+}
+
+// The points of every polyline of an SVG text, by the polyline's class and level.
+struct Polyline {
+  std::string cls;
+  int level = 0;
+  std::vector<std::pair<double, double>> points;
+};
+std::vector<Polyline> polylines(const std::string& svg) {
+  std::vector<Polyline> lines;
+  auto value_of = [&](std::size_t from, std::size_t to, const std::string& name) {
+    const std::size_t a = svg.find(" " + name + "=\"", from);
+    if (a == std::string::npos || a > to) return std::string();
+    const std::size_t b = a + name.size() + 3;
+    return svg.substr(b, svg.find('"', b) - b);
+  };
+  for (std::size_t at = svg.find("<polyline"); at != std::string::npos;
+       at = svg.find("<polyline", at + 1)) {
+    const std::size_t end = svg.find("/>", at);
+    Polyline l;
+    l.cls = value_of(at, end, "class");
+    const std::string level = value_of(at, end, "data-level");
+    l.level = level.empty() ? 0 : std::stoi(level);
+    std::istringstream points(value_of(at, end, "points"));
+    double x, y;
+    char comma;
+    while (points >> x >> comma >> y) l.points.emplace_back(x, y);
+    lines.push_back(std::move(l));
+  }
+  return lines;
+}
+
+double attribute(const std::string& svg, const std::string& panel, const std::string& name) {
+  const std::size_t at = svg.find("id=\"" + panel + "\"");
+  const std::size_t a = svg.find(name + "=\"", at) + name.size() + 2;
+  return std::stod(svg.substr(a, svg.find('"', a) - a));
+}
+
+// 200001 passes, every level a wave with a spike at its own pass, some values NaN.
+TEST(Program, LongSweepIsThinnedAndKeepsItsExtremes) {
+  const int passes = 200001;
+  std::string fort10, fort20;
+  fort10.reserve(std::size_t{passes} * levels * 29);
+  auto value = [](int p, int k) {
+    if (p == 1000 * (k + 1)) return 100.0 + k;  // a one-pass spike
+    if (k == 5 && p % 50000 == 7) return nan;
+    return 2.0 * k + std::sin(p * 1e-3 * (k + 1));
+  };
+  for (int p = 0; p < passes; ++p) {
+    const double d1 = p * 1e-4;
+    for (int k = 0; k < levels; ++k) fort10 += record(d1, value(p, k));
+    fort20 += record(d1, value(p, 2) - value(p, 0));
+  }
+  e2e::Sandbox box;
+  e2e::put(box.dir() / "fort.10", fort10);
+  e2e::put(box.dir() / "fort.20", fort20);
+  const auto start = std::chrono::steady_clock::now();
+  const PlotRun run = plot(box, {});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::printf("dimerplot on %d passes: %.2f s\n", passes, seconds);
+  EXPECT_LT(seconds, 10.0);
+
+  const std::string svg = e2e::slurp(box.dir() / "levels.svg").value();
+  EXPECT_NE(svg.find("data-passes=\"200001\""), std::string::npos);
+  EXPECT_NE(svg.find("data-left-out-levels=\"4\""), std::string::npos);  // p = 7, 50007, ...
+  const auto lines = polylines(svg);
+  const double bottom = attribute(svg, "levels", "data-bottom"),
+               top = attribute(svg, "levels", "data-top"),
+               ymin = attribute(svg, "levels", "data-ymin"),
+               ymax = attribute(svg, "levels", "data-ymax");
+  std::array<int, levels> pieces{};
+  std::array<std::size_t, levels> points{};
+  std::array<double, levels> highest;
+  highest.fill(-inf);
+  for (const Polyline& l : lines) {
+    if (l.cls != "level") continue;
+    ASSERT_GE(l.level, 1);
+    ASSERT_LE(l.level, 16);
+    pieces[l.level - 1]++;
+    points[l.level - 1] += l.points.size();
+    for (const auto& [x, y] : l.points)
+      highest[l.level - 1] = std::max(highest[l.level - 1], ymin + (bottom - y) / (bottom - top) * (ymax - ymin));
+  }
+  const double resolution = (ymax - ymin) / (bottom - top) * 0.006;
+  for (int k = 0; k < levels; ++k) {
+    SCOPED_TRACE(k + 1);
+    EXPECT_EQ(pieces[k], k == 5 ? 5 : 1);
+    EXPECT_LE(points[k], 4u * 700);
+    EXPECT_NEAR(highest[k], 100.0 + k, resolution) << "the one-pass spike is kept";
+  }
+}
+
+}  // namespace

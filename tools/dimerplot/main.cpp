@@ -1,0 +1,188 @@
+// dimerplot: the level diagram of a dimerscan sweep as an SVG file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records.hpp"
+#include "svg.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using dimerplot::InputError;
+
+constexpr const char* usage =
+    "Usage: dimerplot [options] [FORT10 [FORT20]]\n"
+    "\n"
+    "Draws the level diagram of a dimerscan sweep: the sixteen energies against D1\n"
+    "and, in a second panel, the gap between the third and the first level against\n"
+    "D1, as one self-contained SVG file.\n"
+    "\n"
+    "  FORT10          the levels, 16 records a pass (default fort.10)\n"
+    "  FORT20          the gap, one record a pass (default fort.20)\n"
+    "  -o FILE         the SVG file to write (default levels.svg)\n"
+    "  --relative      plot every energy minus the lowest at the same D1\n"
+    "  --help          show this text and exit\n"
+    "\n"
+    "Energies and D1 are in cm-1. NaN and infinite values are left out of the lines\n"
+    "and counted in a note under the plot. Long sweeps are thinned to the first,\n"
+    "last, lowest and highest point of every pixel column.\n"
+    "On malformed input one line on standard error names the file and the line;\n"
+    "the status is 1 and no SVG file is written.\n";
+
+// A failure reported as "dimerplot: text", status 1.
+struct Failure {
+  std::string text;
+};
+
+// A name safe to print on one line: control characters become '?'.
+std::string printable(std::string_view name) {
+  std::string s(name);
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return s;
+}
+
+struct Options {
+  std::string levels = "fort.10", gap = "fort.20", output = "levels.svg";
+  bool relative = false, help = false;
+};
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  std::vector<std::string> files;
+  bool output_given = false, options_end = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (options_end || a.empty() || a[0] != '-' || a == "-") {
+      files.emplace_back(a);
+    } else if (a == "--") {
+      options_end = true;
+    } else if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--relative") {
+      o.relative = true;
+    } else if (a == "-o") {
+      if (i + 1 == argc) throw Failure{"option -o needs a file name"};
+      if (output_given) throw Failure{"option -o given twice"};
+      o.output = argv[++i];
+      output_given = true;
+      if (o.output.empty()) throw Failure{"option -o needs a file name, not an empty one"};
+    } else {
+      throw Failure{"unknown option '" + printable(a) + "' (dimerplot --help lists the options)"};
+    }
+  }
+  if (files.size() > 2)
+    throw Failure{"too many files: '" + printable(files[2]) +
+                  "' (at most FORT10 and FORT20; dimerplot --help)"};
+  for (const std::string& f : files)
+    if (f.empty()) throw Failure{"an empty file name"};
+  if (files.size() > 0) o.levels = files[0];
+  if (files.size() > 1) o.gap = files[1];
+  return o;
+}
+
+std::string read_file(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw InputError(printable(path), 0, std::strerror(errno));
+  std::string bytes;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int e = errno;
+      ::close(fd);
+      throw InputError(printable(path), 0, std::strerror(e));
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// Writes bytes to path through a temporary file beside it, renamed over path
+// at the end: path is either left as it was or holds all of bytes.
+void write_whole(const std::string& path, const std::string& bytes) {
+  const fs::path target(path);
+  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  auto fail = [&](int e) -> Failure {
+    return Failure{printable(path) + ": cannot write: " + std::strerror(e)};
+  };
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw fail(errno);
+  // The permissions of a newly created file, as the umask allows.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  std::size_t done = 0;
+  int e = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      e = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0 && e == 0) e = errno;
+  if (e == 0 && std::rename(temp.c_str(), path.c_str()) != 0) e = errno;
+  if (e != 0) {
+    ::unlink(temp.c_str());
+    throw fail(e);
+  }
+}
+
+// True when path names the same file as input (both existing).
+bool same_file(const std::string& path, const std::string& input) {
+  std::error_code ec;
+  return fs::equivalent(path, input, ec) && !ec;
+}
+
+int run(int argc, char** argv) {
+  const Options o = parse_options(argc, argv);
+  if (o.help) {
+    std::cout << usage;
+    return 0;
+  }
+  if (same_file(o.output, o.levels) || same_file(o.output, o.gap))
+    throw Failure{printable(o.output) + ": the SVG file would replace an input file"};
+
+  const std::string levels_name = printable(o.levels), gap_name = printable(o.gap);
+  const auto levels = dimerplot::parse_records(read_file(o.levels), levels_name);
+  const auto gap = dimerplot::parse_records(read_file(o.gap), gap_name);
+  const dimerplot::Sweep sweep = dimerplot::assemble(levels, levels_name, gap, gap_name);
+  write_whole(o.output, dimerplot::render_svg(sweep, o.relative));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const Failure& f) {
+    std::cerr << "dimerplot: " << f.text << '\n';
+  } catch (const InputError& e) {
+    std::cerr << "dimerplot: " << e.what() << '\n';
+  } catch (const std::bad_alloc&) {
+    std::cerr << "dimerplot: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "dimerplot: " << e.what() << '\n';
+  }
+  return 1;
+}

@@ -1,0 +1,174 @@
+#include "records.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace dimerplot {
+
+namespace {
+
+std::string where(const std::string& file, std::size_t line) {
+  return line == 0 ? file : file + ", line " + std::to_string(line);
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool all_digits(std::string_view s) {
+  for (char c : s)
+    if (!is_digit(c)) return false;
+  return true;
+}
+
+std::string show(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", v);
+  return text;
+}
+
+}  // namespace
+
+InputError::InputError(const std::string& file, std::size_t line, const std::string& text)
+    : std::runtime_error(where(file, line) + ": " + text) {}
+
+std::optional<double> parse_e_field(std::string_view f) {
+  if (f.size() != field_width) return std::nullopt;
+  if (f == "         NaN") return std::numeric_limits<double>::quiet_NaN();
+  if (f == "   +Infinity") return std::numeric_limits<double>::infinity();
+  if (f == "   -Infinity") return -std::numeric_limits<double>::infinity();
+
+  // Mantissa: "0." or "-." and six digits.
+  const bool negative = f[0] == '-';
+  if ((f[0] != '0' && !negative) || f[1] != '.') return std::nullopt;
+  const std::string_view digits = f.substr(2, 6);
+  if (!all_digits(digits)) return std::nullopt;
+
+  // Exponent: "E+dd"/"E-dd", or "+ddd"/"-ddd" from 100 up.
+  const std::string_view e = f.substr(8, 4);
+  std::string_view sign, magnitude;
+  if (e[0] == 'E') {
+    sign = e.substr(1, 1);
+    magnitude = e.substr(2);
+  } else {
+    sign = e.substr(0, 1);
+    magnitude = e.substr(1);
+    if (magnitude[0] == '0') return std::nullopt;  // below 100 the form is E+dd
+  }
+  if ((sign != "+" && sign != "-") || !all_digits(magnitude)) return std::nullopt;
+
+  // A nonzero mantissa begins with a nonzero digit; zero is 0.000000E+00 alone.
+  if (digits[0] == '0') {
+    if (f != "0.000000E+00") return std::nullopt;
+    return 0.0;
+  }
+
+  char text[24];
+  char* p = text;
+  if (negative) *p++ = '-';
+  *p++ = '0';
+  *p++ = '.';
+  std::memcpy(p, digits.data(), digits.size());
+  p += digits.size();
+  *p++ = 'e';
+  *p++ = sign[0];
+  std::memcpy(p, magnitude.data(), magnitude.size());
+  p += magnitude.size();
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text, p, value);
+  if (ec != std::errc() || end != p) return std::nullopt;  // overflow or underflow
+  return value;
+}
+
+std::vector<Record> parse_records(std::string_view bytes, const std::string& file) {
+  if (bytes.empty()) throw InputError(file, 1, "empty file, no records");
+  std::vector<Record> records;
+  records.reserve(bytes.size() / (record_width + 2) + 1);
+  std::size_t pos = 0, line = 1;
+  while (pos < bytes.size()) {
+    std::size_t eol = bytes.find('\n', pos);
+    std::string_view text;
+    if (eol == std::string_view::npos) {
+      // The last record without its line end.
+      text = bytes.substr(pos);
+      if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+      eol = bytes.size();
+    } else {
+      text = bytes.substr(pos, eol - pos);
+      if (text.empty() || text.back() != '\r')
+        throw InputError(file, line, "the record does not end with CR LF");
+      text.remove_suffix(1);
+    }
+    if (text.size() != record_width)
+      throw InputError(file, line,
+                       "a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+                       "in E12.6), this line has " +
+                           std::to_string(text.size()));
+    if (text[0] != ' ' || text[13] != ' ' || text[14] != ' ')
+      throw InputError(file, line,
+                       "not a record: a blank, D1 in E12.6, two blanks, the value in E12.6");
+    const auto d1 = parse_e_field(text.substr(1, field_width));
+    if (!d1) throw InputError(file, line, "D1 (columns 2-13) is not an E12.6 number");
+    const auto value = parse_e_field(text.substr(15, field_width));
+    if (!value) throw InputError(file, line, "the value (columns 16-27) is not an E12.6 number");
+    records.push_back({*d1, *value});
+    pos = eol + 1;
+    ++line;
+  }
+  return records;
+}
+
+Sweep assemble(const std::vector<Record>& lv, const std::string& levels_file,
+               const std::vector<Record>& gp, const std::string& gap_file) {
+  Sweep s;
+  const std::size_t passes = lv.size() / levels;
+  s.d1.reserve(passes);
+  for (auto& l : s.level) l.reserve(passes);
+  for (std::size_t p = 0; p * levels < lv.size(); ++p) {
+    const std::size_t first = p * levels;  // index of the pass's first record
+    const double d1 = lv[first].d1;
+    if (!std::isfinite(d1)) throw InputError(levels_file, first + 1, "D1 is not a finite number");
+    if (p > 0 && d1 < s.d1.back())
+      throw InputError(levels_file, first + 1,
+                       "D1 " + show(d1) + " is below D1 " + show(s.d1.back()) +
+                           " of the pass before (line " + std::to_string(first - levels + 1) +
+                           "); a sweep's D1 never decreases");
+    for (std::size_t r = first + 1; r < first + levels; ++r) {
+      if (r == lv.size())
+        throw InputError(levels_file, first + 1,
+                         "the file ends inside the pass that begins here: " +
+                             std::to_string(r - first) + " of its 16 records");
+      if (!std::isfinite(lv[r].d1))
+        throw InputError(levels_file, r + 1, "D1 is not a finite number");
+      if (lv[r].d1 != d1)
+        throw InputError(levels_file, r + 1,
+                         "D1 " + show(lv[r].d1) + " differs from D1 " + show(d1) +
+                             " of the pass that begins at line " + std::to_string(first + 1) +
+                             ": that pass has fewer than 16 records");
+    }
+    s.d1.push_back(d1);
+    for (int k = 0; k < levels; ++k) s.level[k].push_back(lv[first + k].value);
+  }
+
+  s.gap.reserve(passes);
+  for (std::size_t p = 0; p < gp.size(); ++p) {
+    if (p == passes)
+      throw InputError(gap_file, p + 1,
+                       "one record more than the " + std::to_string(passes) + " passes of " +
+                           levels_file);
+    if (gp[p].d1 != s.d1[p])
+      throw InputError(gap_file, p + 1,
+                       "D1 " + show(gp[p].d1) + " differs from D1 " + show(s.d1[p]) + " of pass " +
+                           std::to_string(p + 1) + " in " + levels_file + " (line " +
+                           std::to_string(p * levels + 1) + ")");
+    s.gap.push_back(gp[p].value);
+  }
+  if (gp.size() < passes)
+    throw InputError(gap_file, gp.size() + 1,
+                     "records missing: " + levels_file + " has " + std::to_string(passes) +
+                         " passes, this file " + std::to_string(gp.size()) + " records");
+  return s;
+}
+
+}  // namespace dimerplot

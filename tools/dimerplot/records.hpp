@@ -1,0 +1,61 @@
+// Reading the result files of dimerscan: fort.10 (sixteen records a pass,
+// ascending energies) and fort.20 (one record a pass, the gap).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dimerplot {
+
+inline constexpr int levels = 16;         // energies in a pass
+inline constexpr std::size_t field_width = 12;  // an E12.6 field
+inline constexpr std::size_t record_width = 27;  // blank, field, two blanks, field
+
+// A file that cannot be read or is not in the layout: what() is one line,
+// "FILE, line N: text" (or "FILE: text" when no line is concerned).
+class InputError : public std::runtime_error {
+ public:
+  InputError(const std::string& file, std::size_t line, const std::string& text);
+};
+
+// The value of one E12.6 field as dimerscan writes it: "0.dddddd" or
+// "-.dddddd" followed by the exponent "E+dd"/"E-dd" (|e| <= 99) or
+// "+ddd"/"-ddd" (100 <= |e| <= 999), the first digit nonzero unless the field
+// is "0.000000E+00"; or "NaN", "+Infinity", "-Infinity" right-justified.
+// Examples: "0.421988E+01" -> 4.21988, "-.750000E+01" -> -7.5,
+// "0.100000+101" -> 1e100. Anything else, and a number beyond the range of
+// doubles, gives nothing.
+std::optional<double> parse_e_field(std::string_view field);
+
+struct Record {
+  double d1, value;
+};
+
+// The records of a file: each one blank, D1 in E12.6, two blanks, the value in
+// E12.6, then CR LF. The last record may lack its CR LF (or its LF): its 27
+// characters are complete all the same. Throws InputError naming file and
+// the line of the first record out of layout, or the file when it is empty.
+std::vector<Record> parse_records(std::string_view bytes, const std::string& file);
+
+// One sweep: D1 and the gap of every pass, and level k of every pass.
+struct Sweep {
+  std::vector<double> d1;
+  std::array<std::vector<double>, levels> level;
+  std::vector<double> gap;
+  std::size_t passes() const { return d1.size(); }
+};
+
+// Puts the records of both files together pass by pass. Throws InputError
+// when a pass of the levels file has fewer than 16 records (D1 changes inside
+// a pass, or the file ends inside one), when D1 is not finite or decreases
+// from pass to pass, or when the gap file's D1 column differs from the passes
+// of the levels file (a record missing, one too many, or another D1).
+Sweep assemble(const std::vector<Record>& levels_records, const std::string& levels_file,
+               const std::vector<Record>& gap_records, const std::string& gap_file);
+
+}  // namespace dimerplot
