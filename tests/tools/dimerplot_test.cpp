@@ -527,6 +527,48 @@ TEST(Program, OptionsAndFileNames) {
             static_cast<fs::perms>(0666 & ~mask));
 }
 
+// A drawing written through a symbolic link or to a device lands in the file
+// the name leads to; the link and the device stay what they were.
+TEST(Program, OutputThroughLinksAndDevices) {
+  e2e::Sandbox box;
+  const Files good = sweep_files(2);
+  e2e::put(box.dir() / "fort.10", good.fort10);
+  e2e::put(box.dir() / "fort.20", good.fort20);
+  ASSERT_EQ(plot(box, {"-o", "plain.svg"}).status, 0);
+  const auto drawing = e2e::slurp(box.dir() / "plain.svg");
+
+  fs::create_directory(box.dir() / "sub");
+  fs::create_symlink("../target.svg", box.dir() / "sub" / "link.svg");  // not there yet
+  ASSERT_EQ(plot(box, {"-o", "sub/link.svg"}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(box.dir() / "sub" / "link.svg"));
+  EXPECT_EQ(e2e::slurp(box.dir() / "target.svg"), drawing);
+  fs::permissions(box.dir() / "target.svg", fs::perms(0640));
+  ASSERT_EQ(plot(box, {"-o", "sub/link.svg"}).status, 0);
+  EXPECT_EQ(fs::status(box.dir() / "target.svg").permissions(), fs::perms(0640))
+      << "a replaced drawing keeps its permissions";
+
+  fs::create_symlink("/nonexistent-dir/x.svg", box.dir() / "dangling");
+  fs::create_symlink("loop2", box.dir() / "loop1");
+  fs::create_symlink("loop1", box.dir() / "loop2");
+  const struct {
+    std::string name, message;
+  } failures[] = {
+      {"/dev/full", "/dev/full: cannot write: No space left on device"},
+      {"dangling", "dangling: cannot write: No such file or directory"},
+      {"loop1", "loop1: cannot write: Too many levels of symbolic links"},
+      {"sub", "sub: cannot write: Is a directory"},
+  };
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.name);
+    const PlotRun run = plot(box, {"-o", f.name});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "dimerplot: " + f.message + "\n");
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(box.dir() / "dangling")));
+  EXPECT_EQ(names_in(box.dir() / "sub"), std::vector<std::string>{"link.svg"});
+}
+
 // The points of every polyline of an SVG text, by the polyline's class and level.
 struct Polyline {
   std::string cls;

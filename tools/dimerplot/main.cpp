@@ -113,34 +113,64 @@ std::string read_file(const std::string& path) {
   return bytes;
 }
 
-// Writes bytes to path through a temporary file beside it, renamed over path
-// at the end: path is either left as it was or holds all of bytes.
-void write_whole(const std::string& path, const std::string& bytes) {
-  const fs::path target(path);
-  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  auto fail = [&](int e) -> Failure {
-    return Failure{printable(path) + ": cannot write: " + std::strerror(e)};
-  };
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw fail(errno);
-  // The permissions of a newly created file, as the umask allows.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+// Writes all of bytes to fd; 0 or the error that stopped it.
+int write_all(int fd, const std::string& bytes) {
   std::size_t done = 0;
-  int e = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      e = n < 0 ? errno : EIO;
-      break;
-    }
+    if (n <= 0) return n < 0 ? errno : EIO;
     done += static_cast<std::size_t>(n);
   }
+  return 0;
+}
+
+// Writes bytes to path. A regular file (new, or reached through symbolic
+// links) is written through a temporary file beside it, renamed over it at the
+// end: it is either left as it was or holds all of bytes, with the permissions
+// it had. Anything else that exists (a device, a pipe) is written in place: a
+// rename would put a regular file where it was.
+void write_whole(const std::string& path, const std::string& bytes) {
+  auto fail = [&](int e) -> Failure {
+    return Failure{printable(path) + ": cannot write: " + std::strerror(e)};
+  };
+  // Follow symbolic links to the file they name, existing or not.
+  fs::path target(path);
+  for (int links = 0;; ++links) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(target, ec))) break;
+    if (links == 40) throw fail(ELOOP);
+    const fs::path next = fs::read_symlink(target, ec);
+    if (ec) throw fail(ec.value());
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  struct stat st {};
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) throw fail(EISDIR);
+  if (exists && !S_ISREG(st.st_mode)) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) throw fail(errno);
+    int e = write_all(fd, bytes);
+    if (::close(fd) != 0 && e == 0) e = errno;
+    if (e != 0) throw fail(e);
+    return;
+  }
+
+  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw fail(errno);
+  // The permissions of the file replaced, or of a new file as the umask allows.
+  mode_t mode = st.st_mode & 07777;
+  if (!exists) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd, mode);
+  int e = write_all(fd, bytes);
   if (::close(fd) != 0 && e == 0) e = errno;
-  if (e == 0 && std::rename(temp.c_str(), path.c_str()) != 0) e = errno;
+  if (e == 0 && std::rename(temp.c_str(), target.c_str()) != 0) e = errno;
   if (e != 0) {
     ::unlink(temp.c_str());
     throw fail(e);
