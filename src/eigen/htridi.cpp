@@ -18,34 +18,36 @@ struct Row {
 
 using Ld2 = std::integral_constant<int, 2>;
 
-// Reduction of the leading l x l block by the Householder vector u of row i
-// (real parts ur, imaginary parts ui) with h its half squared norm; e and t
-// (the imaginary parts, tau(2, .) in place) are work vectors of length l.
+// Column k of the product (e + i t) = (leading l x l Hermitian block, from
+// its lower triangle) * conj(u), added to the sums e(j), t(j) of every row j.
+// Each sum takes its terms k = 1..l in ascending order; the terms of all l sums
+// are added column by column of the block, so that the sums run side by side.
 template <typename Real, typename Block, typename Vec, typename WorkE, typename WorkT>
-void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui, const WorkE& e,
+inline void add_product_column(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui,
+                               const WorkE& e, const WorkT& t, int l, int k) {
+  const Real xr = ur(k);
+  const Real xi = ui(k);
+  // rows j < k take element (k, j), conjugated
+  for (int j = 1; j < k; ++j) {
+    e(j) = e(j) + ar(k, j) * xr - ai(k, j) * xi;
+    t(j) = t(j) - ar(k, j) * xi - ai(k, j) * xr;
+  }
+  // rows j >= k take element (j, k)
+  for (int j = k; j <= l; ++j) {
+    e(j) = e(j) + ar(j, k) * xr + ai(j, k) * xi;
+    t(j) = t(j) - ar(j, k) * xi + ai(j, k) * xr;
+  }
+}
+
+// Reduction of the leading l x l block by the Householder vector u of row i
+// (real parts ur, imaginary parts ui) with h its half squared norm, once the
+// sums e + i t of the block times conj(u) are complete (the imaginary parts,
+// tau(2, .) in place, are work vectors of length l). Returns the scale of the
+// next row, l: the sum of |Re| + |Im| of its elements 1..l-1, taken as the
+// update leaves each of them final.
+template <typename Real, typename Block, typename Vec, typename WorkE, typename WorkT>
+Real reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui, const WorkE& e,
                   const WorkT& t, int l, Real h) {
-  // (e + i t) = (leading l x l Hermitian block, from its lower triangle)
-  // * conj(u) / h; f = its product with u. Every element j is a sum over
-  // k = 1..l in ascending order: the terms of all l sums are added column by
-  // column of the block, so that the sums run side by side.
-  for (int j = 1; j <= l; ++j) {
-    e(j) = splat<Real>(0.0);
-    t(j) = splat<Real>(0.0);
-  }
-  for (int k = 1; k <= l; ++k) {
-    const Real xr = ur(k);
-    const Real xi = ui(k);
-    // rows j < k take element (k, j), conjugated
-    for (int j = 1; j < k; ++j) {
-      e(j) = e(j) + ar(k, j) * xr - ai(k, j) * xi;
-      t(j) = t(j) - ar(k, j) * xi - ai(k, j) * xr;
-    }
-    // rows j >= k take element (j, k)
-    for (int j = k; j <= l; ++j) {
-      e(j) = e(j) + ar(j, k) * xr + ai(j, k) * xi;
-      t(j) = t(j) - ar(j, k) * xi + ai(j, k) * xr;
-    }
-  }
   for (int j = 1; j <= l; ++j) {
     e(j) = e(j) / h;
     t(j) = t(j) / h;
@@ -63,6 +65,9 @@ void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui
 
   // Rank-two update of the lower triangle of the block, column by column:
   // element (j, k), k <= j, with f + i fi = conj(u(j)) and g + i gi = (e(j), -t(j)).
+  // Row l of column k is final once its column is done: the next row's scale
+  // runs along with the update instead of after it.
+  Real next_scale = splat<Real>(0.0);
   for (int k = 1; k <= l; ++k) {
     for (int j = k; j <= l; ++j) {
       const Real f = ur(j);
@@ -72,7 +77,9 @@ void reduce_block(const Block& ar, const Block& ai, const Vec& ur, const Vec& ui
       ar(j, k) = ar(j, k) - f * e(k) - g * ur(k) + fi * t(k) + gi * ui(k);
       ai(j, k) = ai(j, k) - f * t(k) - g * ui(k) - fi * e(k) - gi * ur(k);
     }
+    if (k < l) next_scale = next_scale + abs_of(ar(l, k)) + abs_of(ai(l, k));
   }
+  return next_scale;
 }
 
 // Where step i keeps row i (real parts ur, imaginary parts ui) and its work
@@ -130,7 +137,10 @@ bool htridi_body(Order nm, Order n, Real* __restrict ar_, Real* __restrict ai_,
 
   for (int i = 1; i <= n; ++i) d(i) = ar(i, i);
 
-  // Rows n down to 1, one Householder reflection each.
+  // Rows n down to 1, one Householder reflection each. A step that reduces
+  // its block leaves the scale of the next row behind.
+  Real next_scale = zero;
+  bool next_scale_known = false;
   for (int ii = 1; ii <= n; ++ii) {
     const int i = n + 1 - ii;
     const int l = i - 1;
@@ -144,7 +154,11 @@ bool htridi_body(Order nm, Order n, Real* __restrict ar_, Real* __restrict ai_,
     bool zero_row = true;
     if (l >= 1) {
       // scale = sum of |Re| + |Im| of the row left of the diagonal
-      for (int k = 1; k <= l; ++k) scale = scale + abs_of(ur(k)) + abs_of(ui(k));
+      if (next_scale_known) {
+        scale = next_scale;
+      } else {
+        for (int k = 1; k <= l; ++k) scale = scale + abs_of(ur(k)) + abs_of(ui(k));
+      }
       const Zero test = zero_test(scale);
       if (test == Zero::mixed) return false;
       if (test == Zero::all) {
@@ -155,17 +169,30 @@ bool htridi_body(Order nm, Order n, Real* __restrict ar_, Real* __restrict ai_,
         zero_row = false;
       }
     }
+    next_scale_known = false;
 
     if (zero_row) {
       e(i) = zero;
       e2(i) = zero;
     } else {
-      // Divide the row by scale; h = its squared norm.
+      // Divide the row by scale; h = its squared norm. Columns 1..l-1 of the
+      // product of the block with conj(u) do not depend on h: they are summed
+      // alongside it.
       for (int k = 1; k <= l; ++k) {
         ur(k) = ur(k) / scale;
         ui(k) = ui(k) / scale;
       }
-      for (int k = 1; k <= l; ++k) h = h + ur(k) * ur(k) + ui(k) * ui(k);
+      const auto& pe = row.e;
+      const auto& pt = row.t;
+      for (int j = 1; j <= l; ++j) {
+        pe(j) = zero;
+        pt(j) = zero;
+      }
+      for (int k = 1; k < l; ++k) {
+        h = h + ur(k) * ur(k) + ui(k) * ui(k);
+        add_product_column<Real>(ar, ai, ur, ui, pe, pt, l, k);
+      }
+      h = h + ur(l) * ur(l) + ui(l) * ui(l);
 
       e2(i) = scale * scale * h;
       Real g = sqrt_of(h);
@@ -191,7 +218,11 @@ bool htridi_body(Order nm, Order n, Real* __restrict ar_, Real* __restrict ai_,
         ur(l) = g;
       }
 
-      if (update) reduce_block<Real>(ar, ai, ur, ui, row.e, row.t, l, h);
+      if (update) {
+        add_product_column<Real>(ar, ai, ur, ui, pe, pt, l, l);
+        next_scale = reduce_block<Real>(ar, ai, ur, ui, pe, pt, l, h);
+        next_scale_known = true;
+      }
 
       // Keep scale times the Householder vector in row i.
       for (int k = 1; k <= l; ++k) {
