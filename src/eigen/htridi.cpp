@@ -105,6 +105,7 @@ struct StepVectors<std::integral_constant<int, N>, Real> {
   Real work_re[N];
   Real work_im[N];
   Vector1<Real> ur{re}, ui{im}, e{work_re}, t{work_im};
+  // cppcheck-suppress uninitMemberVar ; ur, ui, e and t have default member initialisers
   StepVectors(const Matrix1<Real, Ld>& ar, const Matrix1<Real, Ld>& ai,
               const Matrix1<Real, Ld2>& /*tau*/, const Vector1<Real>& /*e*/, int i, int l) {
     for (int k = 1; k <= l; ++k) {
@@ -282,7 +283,9 @@ void fixed::htridi_pair(double* const ar[2], double* const ai[2], double* const 
       d[q][k] = pd[k][q];
       e[q][k] = pe[k][q];
       e2[q][k] = pe2[k][q];
+      // NOLINTNEXTLINE(bugprone-implicit-widening-of-multiplication-result): k < 16
       tau[q][2 * k] = ptau[2 * k][q];
+      // NOLINTNEXTLINE(bugprone-implicit-widening-of-multiplication-result): k < 16
       tau[q][2 * k + 1] = ptau[2 * k + 1][q];
     }
   }

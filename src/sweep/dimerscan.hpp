@@ -5,4 +5,4 @@
 // flag; then, for D1 = D1min, D1min + step, ... up to D1max, writes the
 // sixteen energies (ascending) to unit 10 and the gap between the third and
 // the first to unit 20. A failed statement ends the run with a report.
-void MAIN__();
+void MAIN__();  // NOLINT(bugprone-reserved-identifier): the program's entry keeps its historical name

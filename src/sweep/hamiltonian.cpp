@@ -88,7 +88,7 @@ struct FieldElements {
   double ar[n_states * n_states];
   double ai[n_states * n_states];
 
-  FieldElements() {
+  FieldElements() {  // cppcheck-suppress uninitMemberVar ; ar and ai are filled by the loops below
     const eigen::Matrix1<double> r(ar, n_states);
     const eigen::Matrix1<double> i(ai, n_states);
     const ZeemanFactors z;

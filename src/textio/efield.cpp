@@ -54,20 +54,20 @@ void write_non_finite(char* out, double value, int w) {
   }
   if (std::isnan(value)) {
     fill(out, w - 3, ' ');
-    std::memcpy(out + w - 3, "NaN", 3);
+    std::memcpy(out + w - 3, "NaN", 3);  // NOLINT(bugprone-not-null-terminated-result): a field, not a string
     return;
   }
   const char sign = std::signbit(value) ? '-' : '+';
   if (w > 8) {
     fill(out, w - 9, ' ');
     out[w - 9] = sign;
-    std::memcpy(out + w - 8, "Infinity", 8);
+    std::memcpy(out + w - 8, "Infinity", 8);  // NOLINT(bugprone-not-null-terminated-result): a field, not a string
   } else if (w >= 4) {
     fill(out, w - 4, ' ');
     out[w - 4] = sign;
-    std::memcpy(out + w - 3, "Inf", 3);
+    std::memcpy(out + w - 3, "Inf", 3);  // NOLINT(bugprone-not-null-terminated-result): a field, not a string
   } else if (sign == '+') {
-    std::memcpy(out, "Inf", 3);
+    std::memcpy(out, "Inf", 3);  // NOLINT(bugprone-not-null-terminated-result): a field, not a string
   } else {
     fill(out, 3, '*');
   }
@@ -114,7 +114,7 @@ bool exact_digits(double magnitude, int count, char* digits, int& x) {
   const int shift = 1075 - biased;  // magnitude = m / 2^shift
   if (shift <= 0) return false;
   // floor(log10(2^(53 - shift))): the first guess of x, low by at most one.
-  x = ((52 - shift) * 78913) >> 18;
+  x = ((52 - shift) * 78913) >> 18;  // cppcheck-suppress shiftNegativeLHS ; an arithmetic shift, defined in C++20: floor division by 2^18
   for (int attempt = 0; attempt < 2; ++attempt, ++x) {
     const int p = count - 1 - x;  // m 10^p / 2^shift lies in [10^(count-1), 10^count)
     if (p < 0 || p > 19 || shift >= 128) return false;
@@ -148,7 +148,7 @@ bool converted_digits(double magnitude, int count, char* digits, int& x) {
   // With one digit there is no point: "5e-01"; otherwise "5.000e-01".
   digits[0] = buf[0];
   if (count > 1) std::memcpy(digits + 1, buf + 2, static_cast<std::size_t>(count - 1));
-  const char* exp_text = count > 1 ? buf + count + 1 : buf + 1;
+  const char* exp_text = count > 1 ? buf + count + 1 : buf + 1;  // cppcheck-suppress pointerOutOfBoundsCond ; count <= max_converted_digits, within buf
   x = 0;
   for (const char* p = exp_text + 2; p < r.ptr; ++p) x = x * 10 + (*p - '0');
   if (exp_text[1] == '-') x = -x;

@@ -276,7 +276,7 @@ Status ListRead::convert(Kind kind, const char* first, const char* last, Value& 
     number.push_back(*p);
   }
   if (mantissa_digits == 0 && !point) return numbered("Bad real number in item %d of list input");
-  if (mantissa_digits == 0) number = number.substr(0, number.size() - 1) + "0";  // "." reads as 0
+  if (mantissa_digits == 0) number.back() = '0';  // "." reads as 0
   if (p != last) {
     number.push_back('e');
     if (*p == 'E' || *p == 'e' || *p == 'D' || *p == 'd') {

@@ -52,7 +52,7 @@ std::string number(double v) {
 
 // The range of the finite values of all the lines.
 Axis value_axis(std::span<const std::vector<double>* const> lines, int ticks) {
-  long double lo = INFINITY, hi = -INFINITY;
+  long double lo = INFINITY, hi = -INFINITY;  // NOLINT(bugprone-narrowing-conversions): infinity widens exactly
   for (const auto* line : lines)
     for (double v : *line)
       if (std::isfinite(v)) {
@@ -71,7 +71,7 @@ Axis d1_axis(double first, double last) {
     std::size_t longest = 0;
     for (long double t : a.ticks) longest = std::max(longest, tick_label(t, a.step).size());
     const double spacing = static_cast<double>(a.step / (a.hi - a.lo)) * columns;
-    if (longest * char_width + 12 <= spacing) break;
+    if (longest * char_width + 12 <= spacing) break;  // NOLINT(bugprone-narrowing-conversions): label lengths are small
   }
   return a;
 }

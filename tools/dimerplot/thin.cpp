@@ -14,7 +14,7 @@ struct Run {
 // Index of the lowest and of the highest y over the runs, the first of equal ones.
 std::pair<std::size_t, std::size_t> extremes(std::span<const double> y, const Run* first,
                                              const Run* last) {
-  std::size_t lo = first->begin, hi = first->begin;
+  std::size_t lo = first->begin, hi = first->begin;  // cppcheck-suppress duplicateAssignExpression ; both start at the first point
   for (const Run* r = first; r != last; ++r)
     for (std::size_t i = r->begin; i < r->end; ++i) {
       if (y[i] < y[lo]) lo = i;
@@ -70,6 +70,7 @@ std::vector<Piece> thin(std::span<const int> column, std::span<const double> y) 
       const Run* inner_end = runs.data() + runs.size() - 1;
       const auto [lo, hi] = extremes(y, runs.data() + 1, inner_end);
       const std::size_t p = std::min(lo, hi), q = std::max(lo, hi);
+      // NOLINTNEXTLINE(bugprone-narrowing-conversions): p <= q < y.size()
       const bool same_run = std::all_of(y.begin() + p, y.begin() + q + 1,
                                         [](double v) { return std::isfinite(v); });
       current.push_back(p);

@@ -107,7 +107,7 @@ std::string fixed(const char* format, double v) {
 
 }  // namespace
 
-double m1_of(int k) { return s_ion - static_cast<double>(k / 4); }
+double m1_of(int k) { return s_ion - static_cast<double>(k / 4); }  // NOLINT(bugprone-integer-division): k / 4 is the index of m1
 double m2_of(int k) { return s_ion - static_cast<double>(k % 4); }
 
 std::string ket(int k) {
@@ -133,8 +133,8 @@ Spectrum compute(const Parameters& p) {
   if (s.ierr != 0) return s;
   for (int j = 0; j < n; ++j) {
     Level& l = s.levels[j];
-    const double* zr = q.zr + j * n;
-    const double* zi = q.zi + j * n;
+    const double* zr = q.zr + j * n;  // NOLINT(bugprone-implicit-widening-of-multiplication-result): j, n <= 16
+    const double* zi = q.zi + j * n;  // NOLINT(bugprone-implicit-widening-of-multiplication-result): j, n <= 16
     l.energy = q.w[j];
     l.above = q.w[j] - q.w[0];
     l.s2 = expectation(ops.s2, zr, zi);
@@ -180,7 +180,7 @@ std::string parse_options(const std::vector<std::string>& args, Options& opt) {
       seen[which] = true;
       std::string why;
       if (!parse_number(text, o.p.*values[which].field, why))
-        return "value '" + text + "' of option " + name + " " + why;
+        return "value '" + text + "' of option " + name + " " + why;  // NOLINT(performance-inefficient-string-concatenation): once, on the way out
       continue;
     }
     if (name == "--csv" || name == "--help") {
