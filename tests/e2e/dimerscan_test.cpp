@@ -26,12 +26,7 @@ namespace {
 using e2e::Outcome;
 using e2e::Sandbox;
 
-const std::string p1 = " Enter the value for J (cm-1) :\r\n";
-const std::string p2 = " Enter values for D1min, D1max (cm-1), and  the step size :\r\n";
-const std::string p3 = " Enter value for D2 (cm-1):\r\n";
-const std::string p4 = " Enter values for E1/D1 and E2/D2:\r\n";
-const std::string p5 = " Do you want to see the eigenvectors?\r\n (1 = yes, 0 = no):\r\n";
-const std::string prompts = p1 + p2 + p3 + p4 + p5;
+using e2e::p1, e2e::p2, e2e::p3, e2e::p4, e2e::p5, e2e::prompts, e2e::record, e2e::report;
 
 // J = -1, one pass at D1 = D2 = 0, no rhombic terms: the levels of the pair.
 const std::string worked_input = "-1\n0 0 1\n5\n0 0\n1\n";
@@ -45,12 +40,7 @@ const std::string worked10 =
     " 0.000000E+00  0.450000E+01\r\n 0.000000E+00  0.459337E+01\r\n"
     " 0.000000E+00  0.468674E+01\r\n 0.000000E+00  0.478012E+01\r\n";
 const std::string worked20 = " 0.000000E+00  0.200000E+01\r\n";
-constexpr std::size_t record = 29;
 
-std::string report(int line, const std::string& message) {
-  return "At line " + std::to_string(line) + " of file dimerscan\nFortran runtime error: " +
-         message + "\n";
-}
 const std::string endless =
     "D1 sweep does not end: the step must be positive and give at most 2147483647 passes";
 

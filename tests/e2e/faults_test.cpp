@@ -29,18 +29,7 @@ namespace {
 namespace fs = e2e::fs;
 using e2e::Sandbox;
 
-const std::string p1 = " Enter the value for J (cm-1) :\r\n";
-const std::string p2 = " Enter values for D1min, D1max (cm-1), and  the step size :\r\n";
-const std::string p3 = " Enter value for D2 (cm-1):\r\n";
-const std::string p4 = " Enter values for E1/D1 and E2/D2:\r\n";
-const std::string p5 = " Do you want to see the eigenvectors?\r\n (1 = yes, 0 = no):\r\n";
-const std::string prompts = p1 + p2 + p3 + p4 + p5;
-constexpr std::size_t record = 29;
-
-std::string report(int line, const std::string& message) {
-  return "At line " + std::to_string(line) + " of file dimerscan\nFortran runtime error: " +
-         message + "\n";
-}
+using e2e::p1, e2e::p2, e2e::p3, e2e::p4, e2e::p5, e2e::prompts, e2e::record, e2e::report;
 
 // How standard input and output reach the program.
 enum class In { file, pipe, closed };

@@ -23,6 +23,23 @@ namespace e2e {
 
 namespace fs = std::filesystem;
 
+// The five prompts, as the program writes them.
+inline const std::string p1 = " Enter the value for J (cm-1) :\r\n";
+inline const std::string p2 = " Enter values for D1min, D1max (cm-1), and  the step size :\r\n";
+inline const std::string p3 = " Enter value for D2 (cm-1):\r\n";
+inline const std::string p4 = " Enter values for E1/D1 and E2/D2:\r\n";
+inline const std::string p5 = " Do you want to see the eigenvectors?\r\n (1 = yes, 0 = no):\r\n";
+inline const std::string prompts = p1 + p2 + p3 + p4 + p5;
+
+// Bytes of one record of a result file.
+inline constexpr std::size_t record = 29;
+
+// The two lines of an error report of the statement at line.
+inline std::string report(int line, const std::string& message) {
+  return "At line " + std::to_string(line) + " of file dimerscan\nFortran runtime error: " +
+         message + "\n";
+}
+
 // The program under test, as the test registration passes it.
 inline std::string program() {
   const char* path = std::getenv("DIMERSCAN");
