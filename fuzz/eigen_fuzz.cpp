@@ -2,10 +2,11 @@
 // dimension nm >= n, entries of any magnitude, NaN and infinity included.
 // Every array is a heap block of exactly its size, so AddressSanitizer sees any
 // access outside it; libFuzzer's time limit catches a hang. For finite,
-// well-scaled matrices the eigenvalues ascend and sum to the trace; where the
-// reduction leaves the iterations in their range, the eigenvalues of the two
-// paths (with and without vectors) agree, and each vector has norm 1 and
-// satisfies A z = w z to a small residual.
+// well-scaled matrices the path with vectors converges, its eigenvalues
+// ascend and sum to the trace; where the reduction leaves the iterations in
+// their range, the path without vectors converges too and its eigenvalues
+// agree, and each vector has norm 1 and satisfies A z = w z to a small
+// residual.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -50,8 +51,8 @@ struct Reduction {
   // to a tridiagonal one that starts with zeros and rounding residues), the
   // tolerance stays tiny while the sweeps cross the large rows, the
   // substitute for a zero divisor is tiny too, and the eigenvalues without
-  // vectors can be wrong while ierr is 0. Reliable when the first row holds
-  // at least 1e-3 of the largest.
+  // vectors can be wrong while ierr is 0, or need more than 30 sweeps.
+  // Reliable when the first row holds at least 1e-3 of the largest.
   bool rational_ql_reliable;
   // The back transformation divides twice by each row's normaliser. A
   // normaliser below about 1e-300 (rounding residues of the same kind, down
@@ -135,18 +136,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   if (!finite || scale > 1e60 * smallest) return 0;
 
-  require(values.ierr == 0 && vectors.ierr == 0, "no convergence on a well-scaled matrix", n, nm);
-  const double tol = 1e-12 * n * (scale == 0 ? 1 : scale);
   const Reduction reduction = inspect_reduction(nm, n, ar, ai);
+  require(vectors.ierr == 0, "no convergence with vectors on a well-scaled matrix", n, nm);
+  // With a tiny tolerance the rational QL iteration may also run out of
+  // sweeps; it then says so through ierr, which is all that is asked of it.
+  if (reduction.rational_ql_reliable)
+    require(values.ierr == 0, "no convergence without vectors on a well-scaled matrix", n, nm);
+  const bool compare = reduction.rational_ql_reliable;
+  const double tol = 1e-12 * n * (scale == 0 ? 1 : scale);
   double trace = 0, sum = 0;
   for (int i = 0; i < n; ++i) {
     trace += ar[i + static_cast<std::size_t>(i) * nm];
     sum += vectors.w[i];
-    if (reduction.rational_ql_reliable)
+    if (compare)
       require(std::fabs(values.w[i] - vectors.w[i]) <= tol, "the two paths' eigenvalues differ", n,
               nm);
     if (i > 0) {
-      require(values.w[i - 1] <= values.w[i], "eigenvalues without vectors not ascending", n, nm);
+      if (values.ierr == 0)
+        require(values.w[i - 1] <= values.w[i], "eigenvalues without vectors not ascending", n, nm);
       require(vectors.w[i - 1] <= vectors.w[i], "eigenvalues with vectors not ascending", n, nm);
     }
   }
