@@ -53,7 +53,9 @@ void ch_pair(int matz, Problem16& a, Problem16& b);
 // symmetric tridiagonal matrix with diagonal d and sub-diagonal e (e(i)
 // couples rows i-1 and i, e(1) = 0), e2 the squares of e, tau the phase
 // factors (2 x n). The Householder vectors stay in the strict lower triangles
-// of ar and ai, their normalisers on the diagonal of ai.
+// of ar and ai, their normalisers on the diagonal of ai. An element next to
+// the diagonal that is zero, or so small against its row that 1 + g / f would
+// overflow, takes the branch of a zero element.
 void htridi(int nm, int n, double* ar, double* ai, double* d, double* e, double* e2, double* tau);
 
 // Eigenvalues of the symmetric tridiagonal matrix (d, e2) by the rational QL

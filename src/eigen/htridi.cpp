@@ -199,21 +199,23 @@ bool htridi_body(Order nm, Order n, Real* __restrict ar_, Real* __restrict ai_,
       Real g = sqrt_of(h);
       e(i) = scale * g;
       const Real f = modulus_of(ur(l), ui(l));
+      const Real q = g / f;
       Real si;
       bool update = true;
 
-      const Zero test = zero_test(f);
+      const Zero test = negligible_test(f, q);
       if (test == Zero::mixed) return false;
       if (test == Zero::none) {
         // Next phase factor from the element next to the diagonal.
         tau(1, l) = (ui(l) * tau(2, i) - ur(l) * tau(1, i)) / f;
         si = (ur(l) * tau(2, i) + ui(l) * tau(1, i)) / f;
         h = h + f * g;
-        g = one + g / f;
+        g = one + q;
         ur(l) = g * ur(l);
         ui(l) = g * ui(l);
         if (l == 1) update = false;
       } else {
+        // A zero or negligible element: the phase factor carries over.
         tau(1, l) = -tau(1, i);
         si = tau(2, i);
         ur(l) = g;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 #include <type_traits>
 
 #include "eigen/eigen.hpp"
@@ -42,6 +43,24 @@ inline Zero zero_test(double x) { return x == 0.0 ? Zero::all : Zero::none; }
 inline Zero zero_test(Pair x) {
   const bool first = x[0] == 0.0;
   const bool second = x[1] == 0.0;
+  if (first != second) return Zero::mixed;
+  return first ? Zero::all : Zero::none;
+}
+
+// The element next to the diagonal, of modulus f, in a row whose squared norm
+// has the root g (both after the division by the row's scale): negligible when
+// it is 0, or so small that the ratio q = g / f overflows. The reflection then
+// treats it as zero; with 1 + q it would turn the whole reduction into
+// infinities and NaN.
+inline bool negligible(double f, double q) {
+  return f == 0.0 || q > std::numeric_limits<double>::max();
+}
+inline Zero negligible_test(double f, double q) {
+  return negligible(f, q) ? Zero::all : Zero::none;
+}
+inline Zero negligible_test(Pair f, Pair q) {
+  const bool first = negligible(f[0], q[0]);
+  const bool second = negligible(f[1], q[1]);
   if (first != second) return Zero::mixed;
   return first ? Zero::all : Zero::none;
 }

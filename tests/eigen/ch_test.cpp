@@ -103,6 +103,56 @@ TEST(Ch, SeededMatricesMatchLapack) {
       }
 }
 
+// An element next to the diagonal so small against its row that the reduction's
+// 1 + g / f overflows (its divided modulus subnormal) counts as zero, instead of
+// spreading infinities and NaN through the results while ierr stays 0.
+Matrix with_negligible_element(int n) {
+  Matrix h{n};
+  auto set = [&](int i, int k, cplx x) {
+    h(i, k) = x;
+    h(k, i) = std::conj(x);
+  };
+  if (n == 3) {  // row 3: (1, 1e-320 i) beside the diagonal 3
+    for (int i = 1; i <= 3; ++i) h(i, i) = i;
+    set(2, 1, {1, 1});
+    set(3, 1, 1);
+    set(3, 2, {0, 1e-320});
+  } else {  // zero rows 15, 16 and residues that fall to 1e-239 before row 4 is reduced
+    set(2, 1, {0, 2.0625});
+    set(3, 1, 0.0625);
+    set(7, 3, 0.0625);
+    set(9, 4, {-2.25, -2.1875});
+    set(10, 4, {-3.375, 3.0625});
+    set(11, 4, -0.5);
+    set(12, 4, {0, 0.25});
+    set(14, 4, {2.75, 0.25});
+  }
+  return h;
+}
+
+TEST(Ch, NegligibleElementNextToTheDiagonal) {
+  struct Row { int line; Matrix h; };
+  const Row rows[] = {{__LINE__, with_negligible_element(3)},
+                      {__LINE__, [] {  // 1e-300 beside 1e10: divided, 1e-310
+                         Matrix h = with_negligible_element(3);
+                         h(3, 1) = h(1, 3) = 1e10;
+                         h(3, 2) = h(2, 3) = 1e-300;
+                         return h;
+                       }()},
+                      {__LINE__, with_negligible_element(16)}};
+  for (const Row& row : rows)
+    for (int matz : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << "line " << row.line << ", matz " << matz);
+      const int n = row.h.n;
+      Args a{n, n};
+      a.load(row.h);
+      a.run(matz);
+      ASSERT_EQ(a.ierr, 0);
+      expect_values(row.h, a.v(0));
+      if (matz != 0) expect_vectors(row.h, a.v(0), gather(n, n, a.m(2), a.m(3)));
+    }
+}
+
 TEST(Ch, AllocatesNothing) {
   Args a{16, 16};
   a.load(make_hermitian(16, Kind::random));
@@ -171,6 +221,8 @@ TEST(Ch, PairGivesTheResultsOfEachAlone) {
       {__LINE__, eigen_test::make_hermitian(16, Kind::zero),
        eigen_test::make_hermitian(16, Kind::repeated)},
       {__LINE__, nan_matrix, eigen_test::make_hermitian(16, Kind::random)},
+      {__LINE__, with_negligible_element(16), eigen_test::make_hermitian(16, Kind::random)},
+      {__LINE__, with_negligible_element(16), with_negligible_element(16)},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.line);

@@ -61,7 +61,8 @@ TEST(Htridi, OrderTwoClosedForms) {
 }
 
 // n = 3, diagonal (1, 2, 3): the phase factors after a zero row 3, a row 2 that is zero
-// when its step comes, a zero element (3, 2), and tiny or subnormal elements (3, 2).
+// when its step comes, a zero element (3, 2), a tiny element (3, 2), and a subnormal one
+// that counts as zero.
 TEST(Htridi, PhaseFactorsAtZeroRowsAndElements) {
   struct Row { int line; cplx a21, a31, a32, tau2; double tol; };  // tol 0: tau(., 2) exact
   const double r2 = 1 / std::sqrt(2.0), u = 2e-16;
@@ -69,7 +70,8 @@ TEST(Htridi, PhaseFactorsAtZeroRowsAndElements) {
                       {__LINE__, {0, 0}, {0, 0}, {3, -4}, {-0.6, 0.8}, u},
                       {__LINE__, {1, 1}, {0, 2}, {0, 0}, {-1, 0}, 0},
                       {__LINE__, {1, 1}, {1, 0}, {1e-300, 1e-300}, {-r2, -r2}, u},
-                      {__LINE__, {1, 1}, {1, 0}, {0, 1e-320}, {0, -1}, 0}};
+                      // 1 + g / f would overflow: the element counts as zero
+                      {__LINE__, {1, 1}, {1, 0}, {0, 1e-320}, {-1, 0}, 0}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
     double ar[9] = {1, row.a21.real(), row.a31.real(), qnan, 2, row.a32.real(), qnan, qnan, 3};
