@@ -39,13 +39,14 @@ inline Pair modulus_of(Pair x, Pair y) {
 // every half: all of them zero, none, or some of each.
 enum class Zero { all, none, mixed };
 
-inline Zero zero_test(double x) { return x == 0.0 ? Zero::all : Zero::none; }
-inline Zero zero_test(Pair x) {
-  const bool first = x[0] == 0.0;
-  const bool second = x[1] == 0.0;
+// The outcome of a test that each half passed (true) or failed.
+inline Zero both_halves(bool first, bool second) {
   if (first != second) return Zero::mixed;
   return first ? Zero::all : Zero::none;
 }
+
+inline Zero zero_test(double x) { return x == 0.0 ? Zero::all : Zero::none; }
+inline Zero zero_test(Pair x) { return both_halves(x[0] == 0.0, x[1] == 0.0); }
 
 // The element next to the diagonal, of modulus f, in a row whose squared norm
 // has the root g (both after the division by the row's scale): negligible when
@@ -59,10 +60,7 @@ inline Zero negligible_test(double f, double q) {
   return negligible(f, q) ? Zero::all : Zero::none;
 }
 inline Zero negligible_test(Pair f, Pair q) {
-  const bool first = negligible(f[0], q[0]);
-  const bool second = negligible(f[1], q[1]);
-  if (first != second) return Zero::mixed;
-  return first ? Zero::all : Zero::none;
+  return both_halves(negligible(f[0], q[0]), negligible(f[1], q[1]));
 }
 
 }  // namespace eigen
