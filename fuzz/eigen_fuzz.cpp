@@ -142,13 +142,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // sweeps; it then says so through ierr, which is all that is asked of it.
   if (reduction.rational_ql_reliable)
     require(values.ierr == 0, "no convergence without vectors on a well-scaled matrix", n, nm);
-  const bool compare = reduction.rational_ql_reliable;
   const double tol = 1e-12 * n * (scale == 0 ? 1 : scale);
   double trace = 0, sum = 0;
   for (int i = 0; i < n; ++i) {
     trace += ar[i + static_cast<std::size_t>(i) * nm];
     sum += vectors.w[i];
-    if (compare)
+    if (reduction.rational_ql_reliable)
       require(std::fabs(values.w[i] - vectors.w[i]) <= tol, "the two paths' eigenvalues differ", n,
               nm);
     if (i > 0) {
