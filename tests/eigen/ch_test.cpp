@@ -117,7 +117,7 @@ Matrix with_negligible_element(int n) {
     set(2, 1, {1, 1});
     set(3, 1, 1);
     set(3, 2, {0, 1e-320});
-  } else {  // zero rows 15, 16 and residues that fall to 1e-239 before row 4 is reduced
+  } else {  // rows 5, 6, 8, 13, 15, 16 zero; residues fall to 1e-239 before row 4 is reduced
     set(2, 1, {0, 2.0625});
     set(3, 1, 0.0625);
     set(7, 3, 0.0625);
