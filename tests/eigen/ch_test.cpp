@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "eigen/views.hpp"
 #include "eigen_test_support.hpp"
 
 // Counts every allocation of this binary, so that a test can show that ch allocates nothing.
@@ -156,13 +157,72 @@ TEST(Ch, NegligibleElementNextToTheDiagonal) {
 // ch takes a second build of its routines for nm = n = 16; with a leading
 // dimension of 17 the same matrix goes through the routines for any order, and
 // every result must have the same bits.
-TEST(Ch, FixedOrderGivesTheResultsOfAnyOrder) {
+// Matrices of order 16 that take every branch of the reduction: each kind,
+// a negligible element, a not-a-number, and rows of very different scales.
+std::vector<Matrix> fixed_order_cases() {
   std::vector<Matrix> matrices;
   for (Kind kind : all_kinds) matrices.push_back(make_hermitian(16, kind));
   matrices.push_back(with_negligible_element(16));
   Matrix nan_matrix = make_hermitian(16, Kind::random);
   nan_matrix(9, 2) = {0.5, qnan};
   matrices.push_back(nan_matrix);
+  Matrix scaled = make_hermitian(16, Kind::random);
+  for (int k = 1; k <= 16; ++k)
+    for (int i = 1; i <= 16; ++i) scaled(i, k) *= std::ldexp(1.0, 40 * ((i + k) % 5 - 2));
+  matrices.push_back(scaled);
+  return matrices;
+}
+
+// Bits of x, with every not-a-number alike.
+std::uint64_t bits(double x) { return std::isnan(x) ? 1 : std::bit_cast<std::uint64_t>(x); }
+
+// The reduction at the fixed order runs rows side by side in vectors of the
+// widths the processor has: each must give the bits of the general reduction,
+// and leave the strict upper triangle alone.
+TEST(Ch, EveryVectorWidthReducesAsTheGeneralReduction) {
+  using eigen::fixed::Lanes;
+  const int n = 16, nm = 17;
+  int widths = 0;
+  for (Lanes lanes : {Lanes::one, Lanes::four, Lanes::eight}) {
+    if (!eigen::fixed::has_lanes(lanes)) continue;
+    ++widths;
+    const std::vector<Matrix> matrices = fixed_order_cases();
+    for (std::size_t m = 0; m < matrices.size(); ++m) {
+      SCOPED_TRACE(testing::Message() << "lanes " << int(lanes) << ", matrix " << m);
+      const Reduced any = reduce(matrices[m], nm);
+      std::vector<double> ar(n * n), ai(n * n), d(n), e(n), e2(n), tau(2 * n);
+      for (int k = 1; k <= n; ++k)
+        for (int i = 1; i <= n; ++i) {
+          const bool upper = i < k;
+          ar[(k - 1) * n + i - 1] = upper ? -7.0 * i : matrices[m](i, k).real();
+          ai[(k - 1) * n + i - 1] = upper ? 5.0 * k : matrices[m](i, k).imag();
+        }
+      eigen::fixed::htridi_lanes(lanes, ar.data(), ai.data(), d.data(), e.data(), e2.data(),
+                                 tau.data());
+      for (int k = 1; k <= n; ++k)
+        for (int i = 1; i <= n; ++i) {
+          const double r = ar[(k - 1) * n + i - 1], im = ai[(k - 1) * n + i - 1];
+          if (i < k) {
+            EXPECT_TRUE(r == -7.0 * i && im == 5.0 * k) << "(" << i << ", " << k << ")";
+          } else {
+            EXPECT_EQ(bits(r), bits(any.ar[(k - 1) * nm + i - 1])) << "ar(" << i << ", " << k << ")";
+            EXPECT_EQ(bits(im), bits(any.ai[(k - 1) * nm + i - 1])) << "ai(" << i << ", " << k << ")";
+          }
+        }
+      for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(bits(d[i]), bits(any.d[i])) << "d " << i;
+        EXPECT_EQ(bits(e[i]), bits(any.e[i])) << "e " << i;
+        EXPECT_EQ(bits(e2[i]), bits(any.e2[i])) << "e2 " << i;
+      }
+      for (int i = 0; i < 2 * n; ++i) EXPECT_EQ(bits(tau[i]), bits(any.tau[i])) << "tau " << i;
+    }
+  }
+  RecordProperty("widths", widths);
+  EXPECT_GE(widths, 1);
+}
+
+TEST(Ch, FixedOrderGivesTheResultsOfAnyOrder) {
+  const std::vector<Matrix> matrices = fixed_order_cases();
   const int n = 16;
   for (std::size_t m = 0; m < matrices.size(); ++m)
     for (int matz : {0, 1}) {
@@ -173,9 +233,6 @@ TEST(Ch, FixedOrderGivesTheResultsOfAnyOrder) {
       fixed.run(matz);
       any.run(matz);
       EXPECT_EQ(fixed.ierr, any.ierr);
-      const auto bits = [](double x) {  // every not-a-number alike
-        return std::isnan(x) ? 1 : std::bit_cast<std::uint64_t>(x);
-      };
       for (int q = 0; q < 4; ++q) {  // ar, ai lower triangles; zr, zi
         if (q >= 2 && matz == 0) break;
         for (int k = 1; k <= n; ++k)
