@@ -51,15 +51,16 @@ class RationalQL {
   // or the next eigenvalues, up to the first row of the next sweep. False
   // when there is nothing left to do.
   bool end_sweep() {
-    e2(l_) = s_ * g_;
+    double e2l = s_ * g_;
     d(l_) = h_;
     // Converged when the new squared element e2(l) * h is at most c.
-    bool converged = h_ == 0.0 || std::fabs(e2(l_)) <= std::fabs(c_ / h_);
+    bool converged = h_ == 0.0 || std::fabs(e2l) <= std::fabs(c_ / h_);
     if (!converged) {
-      e2(l_) = e2(l_) * h_;
-      converged = e2(l_) == 0.0;
+      e2l = e2l * h_;
+      converged = e2l == 0.0;
     }
-    if (!converged) return begin_sweep();
+    e2(l_) = e2l;
+    if (!converged) return begin_sweep(e2l);
     insert();
     ++l_;
     return next_eigenvalue();
@@ -81,13 +82,14 @@ class RationalQL {
       m_ = l_;
       while (m_ < n_ && !(e2(m_) <= c_)) ++m_;
 
-      if (m_ != l_) return begin_sweep();
+      if (m_ != l_) return begin_sweep(e2(l_));
       insert();
     }
     return false;
   }
 
-  bool begin_sweep() {
+  // A sweep for eigenvalue l, whose squared sub-diagonal element e2(l) is e2l.
+  bool begin_sweep(double e2l) {
     if (j_ == max_sweeps) {
       ierr_ = l_;
       return false;
@@ -95,18 +97,19 @@ class RationalQL {
     ++j_;
 
     // Shift by the eigenvalue of the leading 2 x 2 block nearer to d(l).
-    double s = std::sqrt(e2(l_));
+    double s = std::sqrt(e2l);
     double g = d(l_);
     const double p = (d(l_ + 1) - g) / (2.0 * s);
     double r = std::sqrt(p * p + 1.0);
     r = std::copysign(r, p);
     d(l_) = s / (p + r);
     const double h = g - d(l_);
+    const double dm = d(m_) - h;  // what the shift leaves in d(m), m > l
     for (int i = l_ + 1; i <= n_; ++i) d(i) = d(i) - h;
     f_ = f_ + h;
 
     // Rational QL sweep over rows m down to l.
-    g_ = d(m_);
+    g_ = dm;
     if (g_ == 0.0) g_ = b_;
     h_ = g_;
     s_ = 0.0;
