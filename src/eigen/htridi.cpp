@@ -254,9 +254,9 @@ void htridi(int nm, int n, double* ar, double* ai, double* d, double* e, double*
 
 namespace {
 
-// The single-matrix reduction at the fixed order in vectors of rows, for
-// processors with AVX2 (four rows) or AVX-512 (eight); any other takes
-// htridi_body.
+// The reduction at the fixed order, of one matrix or of two, in vectors of
+// rows, for processors with AVX2 (four rows) or AVX-512 (eight); any other
+// takes htridi_body (two matrices in pairs of lanes).
 
 constexpr int n16 = Order16::value;
 
@@ -316,16 +316,36 @@ void fixed::htridi_lanes(Lanes lanes, double* ar, double* ai, double* d, double*
   htridi_body(Order16{}, Order16{}, ar, ai, d, e, e2, tau);
 }
 
-void fixed::htridi(double* ar, double* ai, double* d, double* e, double* e2, double* tau) {
-  // The widest vectors this processor runs, found once.
+namespace {
+
+// The widest vectors this processor runs, found once.
+fixed::Lanes widest_lanes() {
+  using fixed::Lanes;
   static const Lanes widest = has_lanes(Lanes::eight)  ? Lanes::eight
                               : has_lanes(Lanes::four) ? Lanes::four
                                                        : Lanes::one;
-  htridi_lanes(widest, ar, ai, d, e, e2, tau);
+  return widest;
 }
 
-void fixed::htridi_pair(double* const ar[2], double* const ai[2], double* const d[2],
-                        double* const e[2], double* const e2[2], double* const tau[2]) {
+}  // namespace
+
+void fixed::htridi(double* ar, double* ai, double* d, double* e, double* e2, double* tau) {
+  htridi_lanes(widest_lanes(), ar, ai, d, e, e2, tau);
+}
+
+void fixed::htridi_pair_lanes(Lanes lanes, double* const ar[2], double* const ai[2],
+                              double* const d[2], double* const e[2], double* const e2[2],
+                              double* const tau[2]) {
+  switch (lanes) {
+    case Lanes::eight:
+      lanes8::htridi_vectors_pair(ar, ai, d, e, e2, tau);
+      return;
+    case Lanes::four:
+      lanes4::htridi_vectors_pair(ar, ai, d, e, e2, tau);
+      return;
+    case Lanes::one:
+      break;
+  }
   constexpr int n = Order16::value;
   // Both matrices, element by element, in local pairs; the lower triangles
   // with the diagonal are all that is read and written.
@@ -343,7 +363,7 @@ void fixed::htridi_pair(double* const ar[2], double* const ai[2], double* const 
   }
   if (!htridi_body(Order16{}, Order16{}, par, pai, pd, pe, pe2, ptau)) {
     // The two went different ways: each alone, from its untouched input.
-    for (int q = 0; q < 2; ++q) htridi(ar[q], ai[q], d[q], e[q], e2[q], tau[q]);
+    for (int q = 0; q < 2; ++q) htridi_lanes(Lanes::one, ar[q], ai[q], d[q], e[q], e2[q], tau[q]);
     return;
   }
   for (int q = 0; q < 2; ++q) {
@@ -361,6 +381,11 @@ void fixed::htridi_pair(double* const ar[2], double* const ai[2], double* const 
       tau[q][2 * k + 1] = ptau[2 * k + 1][q];
     }
   }
+}
+
+void fixed::htridi_pair(double* const ar[2], double* const ai[2], double* const d[2],
+                        double* const e[2], double* const e2[2], double* const tau[2]) {
+  htridi_pair_lanes(widest_lanes(), ar, ai, d, e, e2, tau);
 }
 
 }  // namespace eigen

@@ -42,14 +42,17 @@ class Vector1 {
 // takes for the program's matrices; same steps as the general routines.
 namespace fixed {
 void htridi(double* ar, double* ai, double* d, double* e, double* e2, double* tau);
-// The single-matrix reduction runs rows side by side in vectors of four or
-// eight lanes, or one row at a time; all give the same bits, and htridi takes
+// The reduction runs rows side by side in vectors of four or eight lanes, or
+// one row at a time; all give the same bits, and htridi and htridi_pair take
 // the widest the processor has. has_lanes tells whether it has a width,
 // htridi_lanes runs the reduction at one (which the processor must have).
 enum class Lanes { one = 1, four = 4, eight = 8 };
 bool has_lanes(Lanes lanes);
 void htridi_lanes(Lanes lanes, double* ar, double* ai, double* d, double* e, double* e2,
                   double* tau);
+// htridi_pair at one width (which the processor must have); htridi_pair takes the widest.
+void htridi_pair_lanes(Lanes lanes, double* const ar[2], double* const ai[2], double* const d[2],
+                       double* const e[2], double* const e2[2], double* const tau[2]);
 // htridi of two matrices side by side, each with exactly the results of
 // htridi alone; the arguments hold the arrays of the first and the second.
 void htridi_pair(double* const ar[2], double* const ai[2], double* const d[2],

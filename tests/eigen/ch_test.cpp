@@ -176,45 +176,72 @@ std::vector<Matrix> fixed_order_cases() {
 // Bits of x, with every not-a-number alike.
 std::uint64_t bits(double x) { return std::isnan(x) ? 1 : std::bit_cast<std::uint64_t>(x); }
 
+// The arrays of htridi at the fixed order, loaded with the lower triangle of h
+// and, above it, values the reduction must leave alone.
+struct Fixed16 {
+  std::vector<double> ar, ai, d = std::vector<double>(16), e = d, e2 = d, tau = std::vector<double>(32);
+  explicit Fixed16(const Matrix& h) : ar(256), ai(256) {
+    for (int k = 1; k <= 16; ++k)
+      for (int i = 1; i <= 16; ++i) {
+        ar[(k - 1) * 16 + i - 1] = i < k ? -7.0 * i : h(i, k).real();
+        ai[(k - 1) * 16 + i - 1] = i < k ? 5.0 * k : h(i, k).imag();
+      }
+  }
+  // Bit for bit what the general reduction (leading dimension 17) makes of h.
+  void expect_reduced(const Matrix& h) const {
+    const int n = 16, nm = 17;
+    const Reduced any = reduce(h, nm);
+    for (int k = 1; k <= n; ++k)
+      for (int i = 1; i <= n; ++i) {
+        const double r = ar[(k - 1) * n + i - 1], im = ai[(k - 1) * n + i - 1];
+        if (i < k) {
+          EXPECT_TRUE(r == -7.0 * i && im == 5.0 * k) << "(" << i << ", " << k << ")";
+        } else {
+          EXPECT_EQ(bits(r), bits(any.ar[(k - 1) * nm + i - 1])) << "ar(" << i << ", " << k << ")";
+          EXPECT_EQ(bits(im), bits(any.ai[(k - 1) * nm + i - 1])) << "ai(" << i << ", " << k << ")";
+        }
+      }
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(bits(d[i]), bits(any.d[i])) << "d " << i;
+      EXPECT_EQ(bits(e[i]), bits(any.e[i])) << "e " << i;
+      EXPECT_EQ(bits(e2[i]), bits(any.e2[i])) << "e2 " << i;
+    }
+    for (int i = 0; i < 2 * n; ++i) EXPECT_EQ(bits(tau[i]), bits(any.tau[i])) << "tau " << i;
+  }
+};
+
 // The reduction at the fixed order runs rows side by side in vectors of the
-// widths the processor has: each must give the bits of the general reduction,
-// and leave the strict upper triangle alone.
+// widths the processor has, of one matrix or of two: each must give the bits
+// of the general reduction and leave the strict upper triangle alone, also
+// when the two of a pair take different branches (a zero row, a negligible
+// element, in one of them only).
 TEST(Ch, EveryVectorWidthReducesAsTheGeneralReduction) {
   using eigen::fixed::Lanes;
-  const int n = 16, nm = 17;
+  const std::vector<Matrix> matrices = fixed_order_cases();
   int widths = 0;
   for (Lanes lanes : {Lanes::one, Lanes::four, Lanes::eight}) {
     if (!eigen::fixed::has_lanes(lanes)) continue;
     ++widths;
-    const std::vector<Matrix> matrices = fixed_order_cases();
     for (std::size_t m = 0; m < matrices.size(); ++m) {
       SCOPED_TRACE(testing::Message() << "lanes " << int(lanes) << ", matrix " << m);
-      const Reduced any = reduce(matrices[m], nm);
-      std::vector<double> ar(n * n), ai(n * n), d(n), e(n), e2(n), tau(2 * n);
-      for (int k = 1; k <= n; ++k)
-        for (int i = 1; i <= n; ++i) {
-          const bool upper = i < k;
-          ar[(k - 1) * n + i - 1] = upper ? -7.0 * i : matrices[m](i, k).real();
-          ai[(k - 1) * n + i - 1] = upper ? 5.0 * k : matrices[m](i, k).imag();
-        }
-      eigen::fixed::htridi_lanes(lanes, ar.data(), ai.data(), d.data(), e.data(), e2.data(),
-                                 tau.data());
-      for (int k = 1; k <= n; ++k)
-        for (int i = 1; i <= n; ++i) {
-          const double r = ar[(k - 1) * n + i - 1], im = ai[(k - 1) * n + i - 1];
-          if (i < k) {
-            EXPECT_TRUE(r == -7.0 * i && im == 5.0 * k) << "(" << i << ", " << k << ")";
-          } else {
-            EXPECT_EQ(bits(r), bits(any.ar[(k - 1) * nm + i - 1])) << "ar(" << i << ", " << k << ")";
-            EXPECT_EQ(bits(im), bits(any.ai[(k - 1) * nm + i - 1])) << "ai(" << i << ", " << k << ")";
-          }
-        }
-      for (int i = 0; i < n; ++i) {
-        EXPECT_EQ(bits(d[i]), bits(any.d[i])) << "d " << i;
-        EXPECT_EQ(bits(e[i]), bits(any.e[i])) << "e " << i;
-        EXPECT_EQ(bits(e2[i]), bits(any.e2[i])) << "e2 " << i;
+      Fixed16 one(matrices[m]);
+      eigen::fixed::htridi_lanes(lanes, one.ar.data(), one.ai.data(), one.d.data(), one.e.data(),
+                                 one.e2.data(), one.tau.data());
+      one.expect_reduced(matrices[m]);
+
+      for (std::size_t o = 0; o < matrices.size(); ++o) {
+        SCOPED_TRACE(testing::Message() << "pair with matrix " << o);
+        Fixed16 both[2] = {Fixed16(matrices[m]), Fixed16(matrices[o])};
+        double* ar[2] = {both[0].ar.data(), both[1].ar.data()};
+        double* ai[2] = {both[0].ai.data(), both[1].ai.data()};
+        double* d[2] = {both[0].d.data(), both[1].d.data()};
+        double* e[2] = {both[0].e.data(), both[1].e.data()};
+        double* e2[2] = {both[0].e2.data(), both[1].e2.data()};
+        double* tau[2] = {both[0].tau.data(), both[1].tau.data()};
+        eigen::fixed::htridi_pair_lanes(lanes, ar, ai, d, e, e2, tau);
+        both[0].expect_reduced(matrices[m]);
+        both[1].expect_reduced(matrices[o]);
       }
-      for (int i = 0; i < 2 * n; ++i) EXPECT_EQ(bits(tau[i]), bits(any.tau[i])) << "tau " << i;
     }
   }
   RecordProperty("widths", widths);
