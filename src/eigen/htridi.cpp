@@ -1,6 +1,5 @@
 #include <cmath>
 #include <cstring>
-#include <utility>
 
 #include "eigen/eigen.hpp"
 #include "eigen/lanes.hpp"

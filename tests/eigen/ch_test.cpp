@@ -182,7 +182,8 @@ std::uint64_t bits(double x) { return std::isnan(x) ? 1 : std::bit_cast<std::uin
 // The arrays of htridi at the fixed order, loaded with the lower triangle of h
 // and, above it, values the reduction must leave alone.
 struct Fixed16 {
-  std::vector<double> ar, ai, d = std::vector<double>(16), e = d, e2 = d, tau = std::vector<double>(32);
+  std::vector<double> ar, ai, d = std::vector<double>(16), e = d, e2 = d;
+  std::vector<double> tau = std::vector<double>(32);
   explicit Fixed16(const Matrix& h) : ar(256), ai(256) {
     for (int k = 1; k <= 16; ++k)
       for (int i = 1; i <= 16; ++i) {
