@@ -4,7 +4,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "eigen/views.hpp"
 
 namespace sweep {
 
@@ -24,11 +23,15 @@ constexpr double outer = 0.40431;
 constexpr double root3 = 1.7320508075688772;
 constexpr double two_root3 = 3.4641016151377544;
 
-// m of each ion in state s (index s - 1): m1 runs slowest, m2 fastest.
-constexpr double m1_of[n_states] = {1.5,  1.5,  1.5,  1.5,  0.5,  0.5,  0.5,  0.5,
-                                    -0.5, -0.5, -0.5, -0.5, -1.5, -1.5, -1.5, -1.5};
-constexpr double m2_of[n_states] = {1.5, 0.5, -0.5, -1.5, 1.5, 0.5, -0.5, -1.5,
-                                    1.5, 0.5, -0.5, -1.5, 1.5, 0.5, -0.5, -1.5};
+// Element (row, col), 1-based, of a column-major 16 x 16 matrix.
+class Elements {
+ public:
+  explicit Elements(double* p) : p_(p) {}
+  double& operator()(int row, int col) const { return p_[(col - 1) * n_states + (row - 1)]; }
+
+ private:
+  double* p_;
+};
 
 struct Position {
   int row, col;
@@ -89,8 +92,8 @@ struct FieldElements {
   double ai[n_states * n_states];
 
   FieldElements() {  // cppcheck-suppress uninitMemberVar ; ar and ai are filled by the loops below
-    const eigen::Matrix1<double> r(ar, n_states);
-    const eigen::Matrix1<double> i(ai, n_states);
+    const Elements r(ar);
+    const Elements i(ai);
     const ZeemanFactors z;
     for (int row = 1; row <= n_states; ++row) {
       for (int col = 1; col <= n_states; ++col) {
@@ -119,7 +122,7 @@ struct FieldElements {
 
 void build_spin_hamiltonian(double J, double D1, double D2, double E1, double E2, double* ar_,
                             double* ai_, double* w) {
-  const eigen::Matrix1<double> ar(ar_, n_states);
+  const Elements ar(ar_);
 
   // Everything the field alone decides, worked out once.
   static const FieldElements field_elements;
@@ -138,8 +141,8 @@ void build_spin_hamiltonian(double J, double D1, double D2, double E1, double E2
   // Diagonal: exchange -2 m1 m2 J, axial terms +D for |m| = 3/2 and -D for
   // |m| = 1/2, longitudinal Zeeman terms.
   for (int s = 1; s <= n_states; ++s) {
-    const double m1 = m1_of[s - 1];
-    const double m2 = m2_of[s - 1];
+    const double m1 = m1_of(s);
+    const double m2 = m2_of(s);
     const double cJ = -2.0 * m1 * m2;
     const double dD1 = std::fabs(m1) == 1.5 ? D1 : -D1;
     const double dD2 = std::fabs(m2) == 1.5 ? D2 : -D2;

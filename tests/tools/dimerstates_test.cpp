@@ -124,7 +124,7 @@ TEST(DimerstatesTest, UncoupledIonsGiveSumsOfSingleIonLevels) {
       EXPECT_NEAR(s.levels[j].energy, 2.0 * D * (outer - 1), 0.25);
       double in_group = 0.0;
       for (int k = 0; k < 16; ++k) {
-        const int n_outer = (std::abs(states::m1_of(k)) > 1) + (std::abs(states::m2_of(k)) > 1);
+        const int n_outer = (std::abs(sweep::m1_of(k + 1)) > 1) + (std::abs(sweep::m2_of(k + 1)) > 1);
         if (n_outer == outer) in_group += s.levels[j].weight[k];
       }
       EXPECT_GT(in_group, 0.99);

@@ -11,8 +11,10 @@ namespace states {
 
 namespace {
 
-// Spin of each ion.
-constexpr double s_ion = 1.5;
+using sweep::m1_of;
+using sweep::m2_of;
+
+constexpr double s_ion = sweep::ion_spin;
 // s (s + 1) of each ion.
 constexpr double s_ion_sq = s_ion * (s_ion + 1.0);
 
@@ -22,9 +24,8 @@ constexpr double tie = 1e-12;
 // Matrix element <m + 1| S+ |m> of one spin-3/2 ion.
 double raise(double m) { return std::sqrt(s_ion_sq - m * (m + 1.0)); }
 
-int index_of(double m1, double m2) {
-  return 4 * static_cast<int>(s_ion - m1) + static_cast<int>(s_ion - m2);
-}
+// 0-based index of the basis state |m1, m2>.
+int index_of(double m1, double m2) { return sweep::state_of(m1, m2) - 1; }
 
 // S^2 = S1^2 + S2^2 + 2 S1z S2z + S1+ S2- + S1- S2+ and Sx = S1x + S2x in the
 // product basis; both real and symmetric.
@@ -34,7 +35,7 @@ struct Operators {
 
   Operators() {
     for (int k = 0; k < n; ++k) {
-      const double m1 = m1_of(k), m2 = m2_of(k);
+      const double m1 = m1_of(k + 1), m2 = m2_of(k + 1);
       s2[k][k] = 2.0 * s_ion_sq + 2.0 * m1 * m2;
       // S1+ S2-: m1 up by one, m2 down by one (and its transpose, S1- S2+).
       if (m1 < s_ion && m2 > -s_ion) {
@@ -107,19 +108,20 @@ std::string fixed(const char* format, double v) {
 
 }  // namespace
 
-double m1_of(int k) { return s_ion - static_cast<double>(k / 4); }  // NOLINT(bugprone-integer-division): k / 4 is the index of m1
-double m2_of(int k) { return s_ion - static_cast<double>(k % 4); }
-
 std::string ket(int k) {
   char buf[16];
-  const int a = static_cast<int>(2.0 * m1_of(k)), b = static_cast<int>(2.0 * m2_of(k));
+  const int a = static_cast<int>(2.0 * m1_of(k + 1)), b = static_cast<int>(2.0 * m2_of(k + 1));
   std::snprintf(buf, sizeof buf, "|%+d/2,%+d/2>", a, b);
   return buf;
 }
 
 Spectrum compute(const Parameters& p) {
   static const Operators ops;
-  static eigen::Problem16 q;  // large arrays: kept off the stack
+  // The arrays of one call of ch; large, so kept off the stack.
+  static struct {
+    double ar[n * n], ai[n * n], w[n], zr[n * n], zi[n * n], fv1[n], fv2[n], fm1[2 * n];
+    int ierr;
+  } q;
   // One pass of the sweep: both ions carry D1, the ratios scale D1.
   const double D2 = p.D1;
   const double E1 = p.D1 * p.ratio1;

@@ -41,9 +41,6 @@ struct Spectrum {
 
 Spectrum compute(const Parameters& p);
 
-// m1 and m2 of basis state index k (0-based): k = 4 (3/2 - m1) + (3/2 - m2).
-double m1_of(int k);
-double m2_of(int k);
 // The basis state as text, e.g. "|+3/2,-1/2>".
 std::string ket(int k);
 
