@@ -1,5 +1,7 @@
-// The whole program against the reference sweep (LAPACK's zheev and C stdio):
-// both run alternately on the same answers, each run in a fresh temporary
+// The whole program against its peers: the reference sweep (LAPACK's zheev
+// and C stdio) and the Eigen sweep (Eigen's fixed-size solver built for this
+// processor, std::to_chars and one large buffer), where it is built. All run
+// in turn on the same answers, each run in a fresh temporary
 // directory with its answers in a file on standard input. Wall time, CPU time
 // of the child and its peak resident memory (wait4; address layout not
 // randomised), medians and ratios; the records in which the two programs'
@@ -85,9 +87,26 @@ Sample run(const char* exe, const fs::path& dir, const std::string& input) {
   return s;
 }
 
+struct Program {
+  const char* name;
+  const char* exe;
+};
+
+// dimerscan first, then its peers.
+const std::vector<Program>& programs() {
+  static const std::vector<Program> all = [] {
+    std::vector<Program> p = {{"dimerscan", DIMERSCAN_EXE}, {"reference", REFERENCE_EXE}};
+#ifdef EIGEN_SWEEP_EXE
+    p.push_back({"eigen", EIGEN_SWEEP_EXE});
+#endif
+    return p;
+  }();
+  return all;
+}
+
 // Number of records of file a that differ from those of file b (and of
 // records only one of them has); prints the first few.
-long differing_records(const fs::path& a, const fs::path& b, long* records) {
+long differing_records(const fs::path& a, const fs::path& b, const char* peer, long* records) {
   std::FILE* fa = std::fopen(a.c_str(), "rb");
   std::FILE* fb = std::fopen(b.c_str(), "rb");
   if (fa == nullptr || fb == nullptr) {
@@ -103,8 +122,8 @@ long differing_records(const fs::path& a, const fs::path& b, long* records) {
     ++*records;
     if (ga != gb || std::memcmp(ra, rb, ga) != 0) {
       if (differ++ < 3)
-        std::printf("    %s record %ld: dimerscan \"%.27s\", reference \"%.27s\"\n",
-                    a.filename().c_str(), *records, ra, rb);
+        std::printf("    %s record %ld: dimerscan \"%.27s\", %s \"%.27s\"\n",
+                    a.filename().c_str(), *records, ra, peer, rb);
     }
   }
   std::fclose(fa);
@@ -112,18 +131,23 @@ long differing_records(const fs::path& a, const fs::path& b, long* records) {
   return differ;
 }
 
-// Runs both programs on input and reports how many records of their files differ.
+// Runs dimerscan and each peer on input and reports how many records of the
+// peer's files differ from dimerscan's.
 void compare_files(const char* what, const std::string& input) {
-  const fs::path da = fresh_dir(), db = fresh_dir();
+  const fs::path da = fresh_dir();
   run(DIMERSCAN_EXE, da, input);
-  run(REFERENCE_EXE, db, input);
-  for (const char* file : {"fort.10", "fort.20"}) {
-    long records = 0;
-    const long differ = differing_records(da / file, db / file, &records);
-    std::printf("  %s, %s: %ld records, %ld differ\n", what, file, records, differ);
+  for (std::size_t q = 1; q < programs().size(); ++q) {
+    const fs::path db = fresh_dir();
+    run(programs()[q].exe, db, input);
+    for (const char* file : {"fort.10", "fort.20"}) {
+      long records = 0;
+      const long differ = differing_records(da / file, db / file, programs()[q].name, &records);
+      std::printf("  %s, %s, %s: %ld records, %ld differ\n", what, programs()[q].name, file,
+                  records, differ);
+    }
+    fs::remove_all(db);
   }
   fs::remove_all(da);
-  fs::remove_all(db);
 }
 
 double median(std::vector<double> v) {
@@ -140,9 +164,9 @@ std::string sweep(const char* range, int matz) {
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  std::printf("dimerscan: %s\nreference: %s\n", DIMERSCAN_EXE, REFERENCE_EXE);
+  for (const Program& p : programs()) std::printf("%s: %s\n", p.name, p.exe);
 
-  std::printf("\nSame files? (records in which the reference's files differ from dimerscan's)\n");
+  std::printf("\nSame files? (records in which a peer's files differ from dimerscan's)\n");
   for (int matz : {0, 1}) {
     const std::string m = " matz=" + std::to_string(matz);
     compare_files(("801 passes" + m).c_str(),
@@ -150,30 +174,32 @@ int main(int argc, char** argv) {
     compare_files(("200001 passes" + m).c_str(), sweep("0 20 1e-4", matz));
   }
 
+  const std::size_t count = programs().size();
   for (int matz : {0, 1}) {
     std::printf("\nWhole program, 200001 passes (J = -1, D1 0 to 20 step 1e-4, D2 = 0, "
                 "ratios 0.1 0.2), matz = %d, %d interleaved runs each\n", matz, runs);
     std::printf("  %-10s %4s %9s %9s %12s\n", "program", "run", "wall s", "cpu s", "maxrss KiB");
     const std::string input = sweep("0 20 1e-4", matz);
-    std::vector<double> wall[2], cpu[2], rss[2];
+    std::vector<std::vector<double>> wall(count), cpu(count), rss(count);
     for (int r = 1; r <= runs; ++r)
-      for (int p = 0; p < 2; ++p) {
+      for (std::size_t p = 0; p < count; ++p) {
         const fs::path dir = fresh_dir();
-        const Sample s = run(p == 0 ? DIMERSCAN_EXE : REFERENCE_EXE, dir, input);
+        const Sample s = run(programs()[p].exe, dir, input);
         fs::remove_all(dir);
         wall[p].push_back(s.wall);
         cpu[p].push_back(s.cpu);
         rss[p].push_back(static_cast<double>(s.maxrss));
-        std::printf("  %-10s %4d %9.3f %9.3f %12ld\n", p == 0 ? "dimerscan" : "reference", r,
-                    s.wall, s.cpu, s.maxrss);
+        std::printf("  %-10s %4d %9.3f %9.3f %12ld\n", programs()[p].name, r, s.wall, s.cpu,
+                    s.maxrss);
       }
-    std::printf("  median     dimerscan wall %.3f s cpu %.3f s maxrss %.0f KiB; "
-                "reference wall %.3f s cpu %.3f s maxrss %.0f KiB\n",
-                median(wall[0]), median(cpu[0]), median(rss[0]), median(wall[1]), median(cpu[1]),
-                median(rss[1]));
-    std::printf("  RATIO reference/dimerscan matz=%d: wall %.2f, cpu %.2f (target >= %.1f)\n",
-                matz, median(wall[1]) / median(wall[0]), median(cpu[1]) / median(cpu[0]),
-                matz == 0 ? 3.0 : 2.0);
+    for (std::size_t p = 0; p < count; ++p) {
+      std::printf("  median     %-10s wall %.3f s cpu %.3f s maxrss %.0f KiB\n", programs()[p].name,
+                  median(wall[p]), median(cpu[p]), median(rss[p]));
+    }
+    for (std::size_t p = 1; p < count; ++p) {
+      std::printf("  RATIO %s/dimerscan matz=%d: wall %.2f, cpu %.2f\n", programs()[p].name, matz,
+                  median(wall[p]) / median(wall[0]), median(cpu[p]) / median(cpu[0]));
+    }
   }
 
   std::printf("\nPeak resident memory of dimerscan, 2001 against 200001 passes, run alternately "
