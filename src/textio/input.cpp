@@ -1,8 +1,6 @@
 #include "textio/input.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "textio/platform.hpp"
 
 namespace textio {
 
@@ -23,17 +21,14 @@ int InputStream::get() {
   }
   if (next_ == size_) {
     if (fd_ < 0) return end_of_input;
-    ssize_t got;
-    do {
-      got = ::read(fd_, buffer_.data(), buffer_.size());
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-      errnum_ = errno;
+    std::size_t got = 0;
+    if (const int err = platform::read_some(fd_, buffer_.data(), buffer_.size(), got)) {
+      errnum_ = err;
       return read_error;
     }
     if (got == 0) return end_of_input;
     next_ = 0;
-    size_ = static_cast<std::size_t>(got);
+    size_ = got;
   }
   return static_cast<unsigned char>(buffer_[next_++]);
 }
