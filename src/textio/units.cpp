@@ -9,94 +9,90 @@ Connection::Connection(int unit, platform::Handle handle, std::string file, Dire
     : unit_(unit),
       handle_(handle),
       file_(std::move(file)),
+      standard_(file_.empty()),
       direction_(direction),
       end_file_(end_file),
       unbuffered_(unbuffered) {}
 
-Status Connection::begin_statement() {
-  if (direction_ == Direction::read) return os_error(platform::bad_handle_error());
-  bytes_left_ = record_limit;
-  if (!standard() && records_ == 0) return cut();
-  return {};
+bool Connection::begin_statement_through() {
+  if (direction_ == Direction::read) return fail(os_error(platform::bad_handle_error()));
+  return cut();  // the first record on a result file
 }
 
-Status Connection::write_out() { return write_through(window_.data(), used_); }
+bool Connection::write_out() { return write_through(window_.data(), used_); }
 
-Status Connection::write_through(const char* data, std::size_t size) {
+bool Connection::write_through(const char* data, std::size_t size) {
   const int err = size == 0 ? 0 : platform::write_all(handle_, data, size);
   used_ = 0;
   if (err != 0) {
     // The bytes are gone; the failure is reported once, here, and not again
     // when the run ends.
     lost_ = true;
-    if (standard()) return os_error(err);
-    return IoError{ErrorKind::os_error, file_ + ": " + platform::error_text(err)};
+    if (standard()) return fail(os_error(err));
+    return fail(IoError{ErrorKind::os_error, file_ + ": " + platform::error_text(err)});
   }
   position_ += static_cast<std::int64_t>(size);
-  return {};
+  return true;
 }
 
-Status Connection::put_through(const char* piece, std::size_t size) {
+bool Connection::put_through(const char* piece, std::size_t size) {
   if (static_cast<std::int64_t>(size) > bytes_left_) {
-    if (!standard()) return IoError{ErrorKind::end_of_record, {}};
+    if (!standard()) return fail(IoError{ErrorKind::end_of_record, {}});
     bytes_left_ = record_limit;  // on the console the count simply starts again
   }
   bytes_left_ -= static_cast<std::int64_t>(size);
   if (used_ + size > window_size) {
-    if (Status status = write_out()) return status;
+    if (!write_out()) return false;
     if (size > window_size) return write_through(piece, size);
   }
   std::memcpy(window_.data() + used_, piece, size);
   used_ += size;
-  return {};
+  return true;
 }
 
-Status Connection::put_blanks_through(int count) {
+bool Connection::put_blanks_through(int count) {
   static constexpr char blanks[blank_run + 1] =
       "                                                                ";
   while (count > 0) {
     const int piece = count < blank_run ? count : blank_run;
-    if (Status status = put(blanks, static_cast<std::size_t>(piece))) return status;
+    if (!put(blanks, static_cast<std::size_t>(piece))) return false;
     count -= piece;
   }
-  return {};
+  return true;
 }
 
-Status Connection::end_record_through() {
+bool Connection::end_record_through() {
   static constexpr char terminator[2] = {'\r', '\n'};
   if (used_ + sizeof terminator > window_size) {
-    if (Status status = write_out()) return status;
+    if (!write_out()) return false;
   }
   std::memcpy(window_.data() + used_, terminator, sizeof terminator);
   used_ += sizeof terminator;
   ++records_;
   if (unbuffered_) return write_out();
-  return {};
+  return true;
 }
 
-Status Connection::end_statement_through() {
-  if (unbuffered_) {
-    if (Status status = write_out()) return status;
-  }
+bool Connection::end_statement_through() {
+  if (unbuffered_ && !write_out()) return false;
   // A file with old contents after this run's first record: cut them now.
   if (end_file_ == EndFile::none) {
-    if (Status status = write_out()) return status;
-    if (Status status = cut()) return status;
+    if (!write_out() || !cut()) return false;
     end_file_ = EndFile::at_end;
   }
-  return {};
+  return true;
 }
 
-Status Connection::cut() {
+bool Connection::cut() {
   // Only a regular file has a length to cut; a pipe or a device named fort.N
   // is written to as it is.
   platform::FileInfo info;
-  if (const int err = platform::file_info(handle_, info)) return os_error(err);
-  if (!info.regular) return {};
+  if (const int err = platform::file_info(handle_, info)) return fail(os_error(err));
+  if (!info.regular) return true;
   if (const int err = platform::cut(handle_, position_ + static_cast<std::int64_t>(used_))) {
-    return os_error(err);
+    return fail(os_error(err));
   }
-  return {};
+  return true;
 }
 
 int Connection::close() {

@@ -31,7 +31,8 @@ inline constexpr std::int64_t record_limit = 1073741824;
 
 // One connected unit. A write statement runs as begin_statement(), then
 // put() and put_blanks() for the pieces of a record, end_record() after
-// each record, and end_statement().
+// each record, and end_statement(). Each step returns false when it fails,
+// and failure() then tells why; the statement is over.
 class Connection {
  public:
   enum class Direction { read, write, read_write };
@@ -45,57 +46,61 @@ class Connection {
 
   // Begins a write statement and its first record. The first record on a
   // result file cuts the file there: what it held before the run is gone.
-  Status begin_statement();
+  bool begin_statement() {
+    bytes_left_ = record_limit;
+    if (direction_ != Direction::read && (standard_ || records_ > 0)) return true;
+    return begin_statement_through();
+  }
 
   // Puts one piece of the current record into the window, writing the
   // window's bytes out first when the piece would not fit.
-  Status put(const char* piece, std::size_t size) {
+  bool put(const char* piece, std::size_t size) {
     if (fits(size)) {
       std::memcpy(window_.data() + used_, piece, size);
       take(size);
-      return {};
+      return true;
     }
     return put_through(piece, size);
   }
   // Puts count blanks into the current record.
-  Status put_blanks(int count) {
+  bool put_blanks(int count) {
     if (count <= blank_run && fits(static_cast<std::size_t>(count))) {
       std::memset(window_.data() + used_, ' ', static_cast<std::size_t>(count));
       take(static_cast<std::size_t>(count));
-      return {};
+      return true;
     }
     return put_blanks_through(count);
   }
   // Ends the record with carriage return and line feed and begins the next;
   // on an unbuffered stream the record goes out at once.
-  Status end_record() {
+  bool end_record() {
     bytes_left_ = record_limit;
     if (!unbuffered_ && used_ + 2 <= window_size) {
       window_[used_] = '\r';
       window_[used_ + 1] = '\n';
       used_ += 2;
       ++records_;
-      return {};
+      return true;
     }
     return end_record_through();
   }
   // Ends the statement: an unbuffered stream is written out; a file that had
   // old contents is written out, cut after this run's first record and from
   // then on at its end.
-  Status end_statement() {
-    if (!unbuffered_ && end_file_ == EndFile::at_end) return {};
+  bool end_statement() {
+    if (!unbuffered_ && end_file_ == EndFile::at_end) return true;
     return end_statement_through();
   }
 
+  // Why the last step that returned false failed.
+  const IoError& failure() const { return failure_; }
+
   // Writes the window's unwritten bytes out.
-  Status write_out();
+  bool write_out();
   // At the end of the run: writes the window out and closes the file (the
   // standard streams stay open). Returns 0 or the host's error number; bytes
   // already lost to a failed write-out are not tried again.
   int close();
-
-  // Fields made lately for this connection's records.
-  FieldMemo& fields() { return fields_; }
 
   int unit() const { return unit_; }
   Direction direction() const { return direction_; }
@@ -105,7 +110,7 @@ class Connection {
   std::int64_t records() const { return records_; }
   // "fort.N"; empty for the standard streams.
   const std::string& file() const { return file_; }
-  bool standard() const { return file_.empty(); }
+  bool standard() const { return standard_; }
 
  private:
   // Blanks written in one piece at most.
@@ -119,20 +124,26 @@ class Connection {
     used_ += size;
     bytes_left_ -= static_cast<std::int64_t>(size);
   }
-  // The general cases of put, put_blanks, end_record and end_statement.
-  Status put_through(const char* piece, std::size_t size);
-  Status put_blanks_through(int count);
-  Status end_record_through();
-  Status end_statement_through();
+  // The general cases of the steps.
+  bool begin_statement_through();
+  bool put_through(const char* piece, std::size_t size);
+  bool put_blanks_through(int count);
+  bool end_record_through();
+  bool end_statement_through();
   // Writes the window's bytes (data is the window) or a piece larger than the
   // window (the window is then empty) to the handle.
-  Status write_through(const char* data, std::size_t size);
+  bool write_through(const char* data, std::size_t size);
   // Cuts a regular file at the current position; other files stay as they are.
-  Status cut();
+  bool cut();
+  bool fail(IoError error) {
+    failure_ = std::move(error);
+    return false;
+  }
 
   int unit_;
   platform::Handle handle_;
   std::string file_;
+  bool standard_;
   Direction direction_;
   EndFile end_file_;
   bool unbuffered_;
@@ -141,7 +152,7 @@ class Connection {
   std::int64_t position_ = 0;  // file offset of the window's first byte
   std::size_t used_ = 0;       // bytes in the window not yet written out
   bool lost_ = false;          // a write-out failed: the window's bytes are gone
-  FieldMemo fields_;
+  IoError failure_{ErrorKind::os_error, {}};
   std::array<char, window_size> window_{};
 };
 
@@ -162,6 +173,8 @@ class UnitTable {
   Connection* connect(int unit, Status& status);
 
   InputStream& input() { return input_; }
+  // Fields made lately for the records of every unit.
+  FieldMemo& fields() { return fields_; }
 
   // Writes out every window and closes every file (the standard streams stay
   // open), once. A result file whose bytes cannot be written out gets the
@@ -173,6 +186,7 @@ class UnitTable {
  private:
   std::vector<std::unique_ptr<Connection>> connections_;
   InputStream input_;
+  FieldMemo fields_;
   bool closed_ = false;
 };
 
