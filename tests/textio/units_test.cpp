@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -328,6 +329,70 @@ TEST(units, EndOfRunFailedWriteOutDuringTheRunIsReportedOnce) {
   EXPECT_EQ(statements, 283);  // 282 records of 29 bytes fit the window
   EXPECT_EQ(textio::message_of(*status), "fort.10: No space left on device");
   EXPECT_EQ(rt.close_all(textio::exit_statement_failed), textio::exit_statement_failed);
+  EXPECT_EQ(drain(run.err[0]), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A field is remembered by its value, width and digits, never by where its
+// format lies: a format parsed where a destroyed one stood writes its own
+// fields.
+TEST(units, FormatParsedWhereAnotherStood) {
+  const struct {
+    const char* format;
+    const char* bytes;
+  } rows[] = {
+      {"(E12.6)", "0.100000E+01\r\n"}, {"(E10.3)", " 0.100E+01\r\n"},
+      {"(E12.3)", "   0.100E+01\r\n"}, {"(E12.6)", "0.100000E+01\r\n"},
+      {"(1X,E10.3)", "  0.100E+01\r\n"},
+  };
+  Session run;
+  textio::Runtime rt({run.in, run.out[1], run.err[1]});
+  alignas(textio::Format) unsigned char storage[sizeof(textio::Format)];
+  std::string expected;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.format);
+    auto* format = new (storage) textio::Format;
+    EXPECT_TRUE(format->parse(row.format, nullptr));
+    const double one[] = {1.0};
+    EXPECT_FALSE(textio::write_statement(rt.units(), 10, *format, one));
+    format->~Format();
+    expected += row.bytes;
+  }
+  EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
+  EXPECT_EQ(slurp("fort.10"), expected);
+}
+
+// The statements run on the context a test installs, in the test's own
+// process: prompts on its standard output, answers from its standard input.
+TEST(units, StatementsOnAnInstalledContext) {
+  Session run;
+  int in[2];
+  ASSERT_EQ(::pipe(in), 0);
+  const std::string answers = "1.5 -2\n3\n";
+  ASSERT_EQ(::write(in[1], answers.data(), answers.size()), static_cast<ssize_t>(answers.size()));
+  ::close(in[1]);
+  textio::Runtime rt({in[0], run.out[1], run.err[1]});
+  textio::Runtime* const before = textio::install(&rt);
+  textio::Format prompt, record;
+  textio::compile_format(prompt, "(1X,'J ?')");
+  textio::compile_format(record, f6);
+  double a = 0, b = 0;
+  std::int32_t k = 0;
+  textio::write({"test", 1}, textio::stdout_unit, prompt);
+  textio::read({"test", 2}, a, b);
+  textio::read({"test", 3}, k);
+  textio::write({"test", 4}, 10, record, {a, b});
+  textio::install(before);
+  EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
+  ::close(in[0]);
+  EXPECT_EQ(a, 1.5);
+  EXPECT_EQ(b, -2.0);
+  EXPECT_EQ(k, 3);
+  EXPECT_EQ(drain(run.out[0]), " J ?\r\n");
+  EXPECT_EQ(slurp("fort.10"), " 0.150000E+01  -.200000E+01\r\n");
   EXPECT_EQ(drain(run.err[0]), "");
 }
 
