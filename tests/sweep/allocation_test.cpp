@@ -7,41 +7,41 @@
 #include <string>
 
 #include "support/counting_new.hpp"
-#include "support/dimerscan.hpp"
+#include "support/files.hpp"
 #include "sweep/dimerscan.hpp"
-#include "textio/report.hpp"
 #include "textio/runtime.hpp"
 
 namespace {
 
 struct Count {
-  long allocations = -1;  // -1: the child sent none
+  long allocations = -1;
   int status = -1;
   std::uintmax_t fort20 = 0;
 };
 
-// Runs MAIN__ in a child in a fresh directory with input as standard input
-// and its prompts on /dev/null; the child prints the count of allocations
-// MAIN__ made, then ends the run (writing the files out) so that the passes
-// can be checked.
+// Runs MAIN__ in this process, in a fresh directory, on a run-time context of
+// its own: input as standard input, the prompts on /dev/null. Counts the
+// allocations MAIN__ makes, then closes the files so that the passes can be
+// checked.
 Count run_counted(const std::string& input) {
   support::Sandbox box;
-  const support::Run run = support::run_in(box, {.input = input, .body = [] {
-    const int null = ::open("/dev/null", O_WRONLY);
-    textio::Runtime runtime({STDIN_FILENO, null, STDERR_FILENO});
-    textio::install(&runtime);
+  support::InDir here(box.dir());
+  support::put("answers", input);
+  const int in = ::open("answers", O_RDONLY), out = ::open("/dev/null", O_WRONLY);
+  if (in < 0 || out < 0) return {};
+  Count c;
+  {
+    textio::Runtime runtime({in, out, STDERR_FILENO});
+    textio::Runtime* const before = textio::install(&runtime);
     support::allocations = 0;
     MAIN__();
-    const std::string made = std::to_string(support::allocations);
-    if (::write(STDOUT_FILENO, made.data(), made.size()) != static_cast<ssize_t>(made.size())) {
-      ::_exit(125);
-    }
-    textio::end_run(0);
-  }});
-  Count c;
-  if (!run.out.empty()) c.allocations = std::stol(run.out);
-  c.status = run.status;
-  c.fort20 = run.fort20 ? run.fort20->size() : 0;
+    c.allocations = support::allocations;
+    textio::install(before);
+    c.status = runtime.close_all(textio::exit_normal);
+  }
+  ::close(in);
+  ::close(out);
+  c.fort20 = support::slurp("fort.20").value_or("").size();
   return c;
 }
 
