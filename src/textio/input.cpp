@@ -5,13 +5,14 @@
 namespace textio {
 
 namespace {
-// Bytes asked of the descriptor at a time.
+// Bytes asked of the handle at a time.
 constexpr std::size_t chunk = 4096;
 }  // namespace
 
-InputStream::InputStream(int fd) : fd_(fd), buffer_(chunk, '\0') {}
+InputStream::InputStream(platform::Handle handle) : handle_(handle), buffer_(chunk, '\0') {}
 
-InputStream::InputStream(std::string_view text) : fd_(-1), buffer_(text), size_(text.size()) {}
+InputStream::InputStream(std::string_view text)
+    : handle_(platform::no_handle), buffer_(text), size_(text.size()) {}
 
 int InputStream::get() {
   if (pushed_ != none) {
@@ -20,9 +21,9 @@ int InputStream::get() {
     return c;
   }
   if (next_ == size_) {
-    if (fd_ < 0) return end_of_input;
+    if (handle_ == platform::no_handle) return end_of_input;
     std::size_t got = 0;
-    if (const int err = platform::read_some(fd_, buffer_.data(), buffer_.size(), got)) {
+    if (const int err = platform::read_some(handle_, buffer_.data(), buffer_.size(), got)) {
       errnum_ = err;
       return read_error;
     }
