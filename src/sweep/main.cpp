@@ -2,11 +2,16 @@
 #include <new>
 
 #include "sweep/dimerscan.hpp"
+#include "textio/platform.hpp"
 #include "textio/report.hpp"
+#include "textio/runtime.hpp"
 #include "textio/statements.hpp"
 
 int main() {
-  textio::start_run();
+  textio::prepare_process();
+  // Lives until the process ends: end_run closes its connections.
+  textio::Runtime runtime(textio::platform::standard_handles());
+  textio::install(&runtime);
   try {
     MAIN__();
   } catch (const std::bad_alloc&) {

@@ -1,10 +1,10 @@
 #include "textio/error.hpp"
 
-#include <cstring>
+#include "textio/platform.hpp"
 
 namespace textio {
 
-IoError os_error(int errnum) { return IoError{ErrorKind::os_error, std::strerror(errnum)}; }
+IoError os_error(int errnum) { return IoError{ErrorKind::os_error, platform::error_text(errnum)}; }
 
 std::string message_of(const IoError& error) {
   if (!error.message.empty()) return error.message;

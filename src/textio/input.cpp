@@ -1,19 +1,18 @@
 #include "textio/input.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "textio/platform.hpp"
 
 namespace textio {
 
 namespace {
-// Bytes asked of the descriptor at a time.
+// Bytes asked of the handle at a time.
 constexpr std::size_t chunk = 4096;
 }  // namespace
 
-InputStream::InputStream(int fd) : fd_(fd), buffer_(chunk, '\0') {}
+InputStream::InputStream(platform::Handle handle) : handle_(handle), buffer_(chunk, '\0') {}
 
-InputStream::InputStream(std::string_view text) : fd_(-1), buffer_(text), size_(text.size()) {}
+InputStream::InputStream(std::string_view text)
+    : handle_(platform::no_handle), buffer_(text), size_(text.size()) {}
 
 int InputStream::get() {
   if (pushed_ != none) {
@@ -22,18 +21,15 @@ int InputStream::get() {
     return c;
   }
   if (next_ == size_) {
-    if (fd_ < 0) return end_of_input;
-    ssize_t got;
-    do {
-      got = ::read(fd_, buffer_.data(), buffer_.size());
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-      errnum_ = errno;
+    if (handle_ == platform::no_handle) return end_of_input;
+    std::size_t got = 0;
+    if (const int err = platform::read_some(handle_, buffer_.data(), buffer_.size(), got)) {
+      errnum_ = err;
       return read_error;
     }
     if (got == 0) return end_of_input;
     next_ = 0;
-    size_ = static_cast<std::size_t>(got);
+    size_ = got;
   }
   return static_cast<unsigned char>(buffer_[next_++]);
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "textio/platform.hpp"
+
 namespace textio {
 
 class InputStream {
@@ -13,8 +15,8 @@ class InputStream {
   static constexpr int end_of_input = -1;
   static constexpr int read_error = -2;  // errnum() tells the host's error
 
-  // Reads the descriptor fd through a buffer of its own.
-  explicit InputStream(int fd);
+  // Reads handle through a buffer of its own.
+  explicit InputStream(platform::Handle handle);
   // Reads the given text, then reports the end of input (for tests).
   explicit InputStream(std::string_view text);
 
@@ -28,7 +30,7 @@ class InputStream {
   int errnum() const { return errnum_; }
 
  private:
-  int fd_;
+  platform::Handle handle_;
   std::string buffer_;
   std::size_t next_ = 0;
   std::size_t size_ = 0;

@@ -1,8 +1,8 @@
 #include "textio/listread.hpp"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+
+#include "textio/decimal.hpp"
 
 namespace textio {
 
@@ -188,8 +188,88 @@ Status ListRead::item(Kind kind, Value& value) {
   return read_value(kind, value);
 }
 
+// Follows the text of a value character by character and tells when it can
+// no longer become a value of its kind: r*v, r*, or [sign] mantissa
+// [exponent] for a real, [sign] digits for an integer. It accepts every
+// prefix of a text that the conversion of the whole value would accept, and
+// refuses a character only when every text beginning so is refused.
+class ValueScan {
+ public:
+  explicit ValueScan(bool integer) : integer_(integer) {}
+
+  // False when c makes the text bad whatever follows.
+  bool next(char c) {
+    switch (state_) {
+      case State::start:
+        if (is_digit(c)) {
+          repeat_ = c - '0';
+          return to(State::lead);
+        }
+        return number_start(c);
+      case State::lead:  // digits from the start: a repeat count or a mantissa
+        if (is_digit(c)) {
+          if (repeat_ <= max_repeat) repeat_ = repeat_ * 10 + (c - '0');
+          return true;
+        }
+        if (c == '*') return valid_count() && to(State::after_count);
+        return integer_ ? false : in_mantissa(c);
+      case State::after_count:
+        if (is_digit(c)) return to(integer_ ? State::digits : State::mantissa);
+        return number_start(c);
+      case State::sign:
+        if (is_digit(c)) return to(integer_ ? State::digits : State::mantissa);
+        if (!integer_ && c == '.') return to(State::mantissa, true);
+        return false;
+      case State::digits:
+        return is_digit(c);
+      case State::mantissa:
+        if (is_digit(c)) return true;
+        return in_mantissa(c);
+      case State::exponent_letter:
+        if (is_sign(c)) return to(State::exponent_sign);
+        return is_digit(c) && to(State::exponent_digits);
+      case State::exponent_sign:
+        return is_digit(c) && to(State::exponent_digits);
+      case State::exponent_digits:
+        return is_digit(c);
+    }
+    return false;
+  }
+
+ private:
+  enum class State {
+    start, lead, after_count, sign, digits, mantissa, exponent_letter, exponent_sign,
+    exponent_digits
+  };
+
+  bool to(State state, bool point = false) {
+    state_ = state;
+    point_ = point_ || point;
+    return true;
+  }
+  // The first character of a number without repeat count, not a digit.
+  bool number_start(char c) {
+    if (is_sign(c)) return to(State::sign);
+    return !integer_ && c == '.' && to(State::mantissa, true);
+  }
+  // A character after mantissa digits of a real that is not a digit.
+  bool in_mantissa(char c) {
+    if (c == '.') return !point_ && to(State::mantissa, true);
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') return to(State::exponent_letter);
+    return is_sign(c) && to(State::exponent_sign);
+  }
+  bool valid_count() const { return repeat_ >= 1 && repeat_ <= max_repeat; }
+
+  bool integer_;
+  State state_ = State::start;
+  bool point_ = false;
+  std::int64_t repeat_ = 0;  // the leading digits' number, held once past max_repeat
+};
+
 // Reads the text of one value up to the separator that ends it, then the
-// separator. A separator in place of a value makes a null value.
+// separator. A separator in place of a value makes a null value. The first
+// character that makes the value bad ends it: the rest of its line is
+// discarded without being kept, so a bad value of any length costs no memory.
 Status ListRead::read_value(Kind kind, Value& value) {
   Status status;
   int c = take(status);
@@ -201,9 +281,17 @@ Status ListRead::read_value(Kind kind, Value& value) {
   {
     std::string text;
     text.reserve(initial_text_room);
+    ValueScan scan(kind == Kind::integer);
     while (!is_separator(c)) {
       if (text.size() == text.capacity()) text.reserve(2 * text.capacity());
-      text.push_back(static_cast<char>(c));
+      const char ch = static_cast<char>(c);
+      text.push_back(ch);
+      if (!scan.next(ch)) {
+        // The text so far holds the fault, and gives the message that the
+        // whole value would give.
+        const Status bad = parse(kind, text, value);
+        return fail(bad ? *bad : IoError{ErrorKind::bad_value, {}});
+      }
       c = take(status);
       if (status) return status;
     }
@@ -292,11 +380,15 @@ Status ListRead::convert(Kind kind, const char* first, const char* last, Value& 
     if (p == exponent || p != last) return numbered("Bad real number in item %d of list input");
   }
 
-  errno = 0;
-  char* end = nullptr;
-  const double result = std::strtod(number.c_str(), &end);
-  if (end != number.c_str() + number.size()) return numbered("Bad real number in item %d of list input");
-  if (errno == ERANGE) return IoError{ErrorKind::bad_value, "Range error during floating point read"};
+  double result = 0.0;
+  switch (to_double(number.data(), number.data() + number.size(), &result)) {
+    case Conversion::ok:
+      break;
+    case Conversion::out_of_range:
+      return IoError{ErrorKind::bad_value, "Range error during floating point read"};
+    case Conversion::not_a_number:
+      return numbered("Bad real number in item %d of list input");
+  }
   value.null = false;
   value.real = result;
   return {};

@@ -1,69 +1,97 @@
 #include "textio/report.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstdlib>
 #include <cstring>
-#include <initializer_list>
+#include <string>
 
-#include "textio/units.hpp"
+#include "textio/runtime.hpp"
 
 namespace textio {
 
 namespace {
 
-// Set while a report is produced: a failure inside it must not report again.
-bool reporting = false;
+Runtime* current = nullptr;
 
-void begin_report() {
-  if (reporting) std::_Exit(exit_report_failed);
-  reporting = true;
-}
-
-// Writes the pieces and a line feed to standard error in one write, built in
-// place (a report may be due to refused memory).
-void report_line(std::initializer_list<std::string_view> pieces) {
-  char line[1024];
-  std::size_t size = 0;
-  for (const std::string_view piece : pieces) {
-    const std::size_t room = sizeof line - 1 - size;
-    const std::size_t n = piece.size() < room ? piece.size() : room;
-    std::memcpy(line + size, piece.data(), n);
-    size += n;
-  }
-  line[size++] = '\n';
-  write_all(STDERR_FILENO, line, size);
+// Reports made with no run-time context installed go to standard error.
+ErrorStream& errors() {
+  if (current != nullptr) return current->errors();
+  static ErrorStream fallback(platform::standard_handles().err);
+  return fallback;
 }
 
 }  // namespace
 
+Runtime* install(Runtime* runtime) {
+  Runtime* const before = current;
+  current = runtime;
+  return before;
+}
+
+Runtime& installed() {
+  if (current == nullptr) report_internal_error("no run-time context installed");
+  return *current;
+}
+
+void ErrorStream::line(std::initializer_list<std::string_view> pieces) {
+  char text[1024];
+  std::size_t size = 0;
+  for (const std::string_view piece : pieces) {
+    const std::size_t room = sizeof text - 1 - size;
+    const std::size_t n = piece.size() < room ? piece.size() : room;
+    std::memcpy(text + size, piece.data(), n);
+    size += n;
+  }
+  text[size++] = '\n';
+  platform::write_all(handle_, text, size);
+}
+
+void ErrorStream::runtime_error(std::initializer_list<std::string_view> pieces) {
+  char text[1024];
+  std::size_t size = 0;
+  for (const std::string_view piece : pieces) {
+    const std::size_t room = sizeof text - size;
+    const std::size_t n = piece.size() < room ? piece.size() : room;
+    std::memcpy(text + size, piece.data(), n);
+    size += n;
+  }
+  line({"Fortran runtime error: ", std::string_view(text, size)});
+}
+
+void ErrorStream::begin_report() {
+  if (reporting_) platform::exit_immediately(exit_report_failed);
+  reporting_ = true;
+}
+
 void report_failure(const Location& where, const IoError& error) {
-  begin_report();
+  ErrorStream& err = errors();
+  err.begin_report();
   const std::string message = message_of(error);
   if (where.source != nullptr) {
     char number[16];
     const auto end = std::to_chars(number, number + sizeof number, where.line).ptr;
-    report_line({"At line ", std::string_view(number, end - number), " of file ", where.source});
+    err.line({"At line ", std::string_view(number, end - number), " of file ", where.source});
   }
-  report_line({"Fortran runtime error: ", message});
+  err.runtime_error({message});
   end_run(exit_statement_failed);
 }
 
 void report_out_of_memory() {
-  begin_report();
-  report_line({"Operating system error: ", std::strerror(ENOMEM)});
-  report_line({"Memory allocation failed"});
+  ErrorStream& err = errors();
+  err.begin_report();
+  err.line({"Operating system error: ", platform::error_text(platform::out_of_memory_error())});
+  err.line({"Memory allocation failed"});
   end_run(exit_no_memory);
 }
 
 void report_internal_error(std::string_view what) {
-  begin_report();
-  report_line({"Internal Error: ", what});
+  ErrorStream& err = errors();
+  err.begin_report();
+  err.line({"Internal Error: ", what});
   end_run(exit_internal_error);
 }
 
-void end_run(int status) { std::exit(units().close_all(status)); }
+void end_run(int status) {
+  platform::exit_process(current != nullptr ? current->close_all(status) : status);
+}
 
 }  // namespace textio

@@ -1,11 +1,37 @@
-// Ending the run: run-time error reports and the exit processing.
+// Ending the run: the one writer of standard error, run-time error reports
+// and the exit processing.
 #pragma once
 
+#include <initializer_list>
 #include <string_view>
 
 #include "textio/error.hpp"
+#include "textio/platform.hpp"
 
 namespace textio {
+
+// Standard error as the reports see it: whole lines, each written at once in
+// one piece, built in place (a report may be due to refused memory), and the
+// guard that stops a report from starting inside another.
+class ErrorStream {
+ public:
+  explicit ErrorStream(platform::Handle handle) : handle_(handle) {}
+  ErrorStream(const ErrorStream&) = delete;
+  ErrorStream& operator=(const ErrorStream&) = delete;
+
+  // Writes the pieces and a line feed; a line is cut at 1023 characters.
+  void line(std::initializer_list<std::string_view> pieces);
+  // "Fortran runtime error: " followed by the pieces, as one line.
+  void runtime_error(std::initializer_list<std::string_view> pieces);
+
+  // Marks the start of a report. A failure while a report is being produced
+  // ends the process at once with status 4.
+  void begin_report();
+
+ private:
+  platform::Handle handle_;
+  bool reporting_ = false;
+};
 
 // Reports a failed statement on standard error, unbuffered, in two lines
 //   At line <line> of file <source>

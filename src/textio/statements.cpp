@@ -1,27 +1,16 @@
 #include "textio/statements.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <span>
 #include <string>
 
+#include "textio/platform.hpp"
 #include "textio/record.hpp"
 
 namespace textio {
 
-void start_run() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      // Takes the lowest free descriptor, which is fd.
-      ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-    }
-  }
-  // A closed pipe on standard output is reported by write, not by a signal.
-  std::signal(SIGPIPE, SIG_IGN);
-  units();
+void prepare_process() {
+  platform::ensure_standard_handles();
+  platform::ignore_signal(platform::Signal::broken_pipe);
 }
 
 void compile_format(Format& format, const char* text) {
@@ -31,7 +20,7 @@ void compile_format(Format& format, const char* text) {
 
 void write(const Location& where, int unit, const Format& format,
            std::initializer_list<double> values) {
-  if (Status status = write_statement(units(), unit, format,
+  if (Status status = write_statement(installed().units(), unit, format,
                                       std::span<const double>(values.begin(), values.size()))) {
     report_failure(where, *status);
   }

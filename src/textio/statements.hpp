@@ -1,22 +1,24 @@
 // The input/output statements as the program uses them: each carries its
-// location, and a failure ends the run with a report naming it.
+// location, runs on the installed run-time context, and a failure ends the
+// run with a report naming it.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <type_traits>
 
 #include "textio/error.hpp"
 #include "textio/format.hpp"
 #include "textio/listread.hpp"
 #include "textio/report.hpp"
-#include "textio/units.hpp"
+#include "textio/runtime.hpp"
 
 namespace textio {
 
-// Prepares the process for a run: descriptors 0, 1 and 2 are made to exist
-// (so that no result file can take their place), a reader that went away
-// does not kill the run, and the unit table is connected.
-void start_run();
+// Prepares the process for a run: the standard handles are made to exist (so
+// that no result file can take their place), and a reader that went away
+// does not kill the run: the write that meets it fails instead.
+void prepare_process();
 
 // Parses one of the program's own format texts; a text that does not parse
 // is an internal error.
@@ -29,7 +31,7 @@ void write(const Location& where, int unit, const Format& format,
 // A free-form read of the items from standard input: doubles and 32-bit integers.
 template <typename... Items>
 void read(const Location& where, Items&... items) {
-  ListRead statement(units().input());
+  ListRead statement(installed().units().input());
   Status status;
   const auto transfer = [&](auto& item) {
     if (status) return;

@@ -1,5 +1,5 @@
 // The table of units: which unit number writes to or reads from which
-// descriptor, the 8192-byte output window of each, the files fort.N that a
+// handle, the 8192-byte output window of each, the files fort.N that a
 // first write connects, and the closing of everything at the end of the run.
 #pragma once
 
@@ -11,10 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "textio/efield.hpp"
 #include "textio/error.hpp"
 #include "textio/input.hpp"
+#include "textio/platform.hpp"
 
 namespace textio {
+
+class ErrorStream;
 
 inline constexpr int stdin_unit = 5;
 inline constexpr int stdout_unit = 6;
@@ -25,73 +29,88 @@ inline constexpr std::size_t window_size = 8192;
 // Longest record, in characters.
 inline constexpr std::int64_t record_limit = 1073741824;
 
+// One connected unit. A write statement runs as begin_statement(), then
+// put() and put_blanks() for the pieces of a record, end_record() after
+// each record, and end_statement(). Each step returns false when it fails,
+// and failure() then tells why; the statement is over.
 class Connection {
  public:
   enum class Direction { read, write, read_write };
   // none: bytes from before the run may follow the current position.
   enum class EndFile { none, at_end };
 
-  Connection(int unit, int fd, std::string file, Direction direction, EndFile end_file,
-             bool unbuffered);
+  Connection(int unit, platform::Handle handle, std::string file, Direction direction,
+             EndFile end_file, bool unbuffered);
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
+  // Begins a write statement and its first record. The first record on a
+  // result file cuts the file there: what it held before the run is gone.
+  bool begin_statement() {
+    bytes_left_ = record_limit;
+    if (direction_ != Direction::read && (standard_ || records_ > 0)) return true;
+    return begin_statement_through();
+  }
+
   // Puts one piece of the current record into the window, writing the
   // window's bytes out first when the piece would not fit.
-  Status put(const char* piece, std::size_t size) {
+  bool put(const char* piece, std::size_t size) {
     if (fits(size)) {
       std::memcpy(window_.data() + used_, piece, size);
       take(size);
-      return {};
+      return true;
     }
     return put_through(piece, size);
   }
-  Status put_blanks(int count) {
+  // Puts count blanks into the current record.
+  bool put_blanks(int count) {
     if (count <= blank_run && fits(static_cast<std::size_t>(count))) {
       std::memset(window_.data() + used_, ' ', static_cast<std::size_t>(count));
       take(static_cast<std::size_t>(count));
-      return {};
+      return true;
     }
     return put_blanks_through(count);
   }
-  // Ends the record: carriage return and line feed; on an unbuffered stream
-  // the record goes out at once.
-  Status end_record() {
-    if (!unbuffered && used_ + 2 <= window_size) {
+  // Ends the record with carriage return and line feed and begins the next;
+  // on an unbuffered stream the record goes out at once.
+  bool end_record() {
+    bytes_left_ = record_limit;
+    if (!unbuffered_ && used_ + 2 <= window_size) {
       window_[used_] = '\r';
       window_[used_ + 1] = '\n';
       used_ += 2;
-      ++records;
-      return {};
+      ++records_;
+      return true;
     }
     return end_record_through();
   }
-  // Writes the window's unwritten bytes to the descriptor.
-  Status write_out();
-  // Cuts the file at the current position.
-  Status cut();
-
-  bool standard() const { return file_.empty(); }
-
-  // Room for size bytes in the window as it stands, without writing out:
-  // where to put them, or nullptr. commit() then takes the bytes put there
-  // as one whole record (terminator included).
-  char* room_for(std::size_t size) {
-    return size <= window_size - used_ ? window_.data() + used_ : nullptr;
-  }
-  void commit_record(std::size_t size) {
-    used_ += size;
-    ++records;
+  // Ends the statement: an unbuffered stream is written out; a file that had
+  // old contents is written out, cut after this run's first record and from
+  // then on at its end.
+  bool end_statement() {
+    if (!unbuffered_ && end_file_ == EndFile::at_end) return true;
+    return end_statement_through();
   }
 
-  int unit;
-  int fd;
-  Direction direction;
-  EndFile end_file;
-  bool unbuffered;
-  std::int64_t records = 0;  // records ended since the connection was made
-  std::int64_t bytes_left = record_limit;
+  // Why the last step that returned false failed.
+  const IoError& failure() const { return failure_; }
+
+  // Writes the window's unwritten bytes out.
+  bool write_out();
+  // At the end of the run: writes the window out and closes the file (the
+  // standard streams stay open). Returns 0 or the host's error number; bytes
+  // already lost to a failed write-out are not tried again.
+  int close();
+
+  int unit() const { return unit_; }
+  Direction direction() const { return direction_; }
+  EndFile end_file() const { return end_file_; }
+  bool unbuffered() const { return unbuffered_; }
+  // Records ended since the connection was made.
+  std::int64_t records() const { return records_; }
+  // "fort.N"; empty for the standard streams.
   const std::string& file() const { return file_; }
+  bool standard() const { return standard_; }
 
  private:
   // Blanks written in one piece at most.
@@ -99,34 +118,49 @@ class Connection {
 
   // The piece fits both the window and the record.
   bool fits(std::size_t size) const {
-    return size <= window_size - used_ && static_cast<std::int64_t>(size) <= bytes_left;
+    return size <= window_size - used_ && static_cast<std::int64_t>(size) <= bytes_left_;
   }
   void take(std::size_t size) {
     used_ += size;
-    bytes_left -= static_cast<std::int64_t>(size);
+    bytes_left_ -= static_cast<std::int64_t>(size);
   }
-  // The general cases of put, put_blanks and end_record.
-  Status put_through(const char* piece, std::size_t size);
-  Status put_blanks_through(int count);
-  Status end_record_through();
+  // The general cases of the steps.
+  bool begin_statement_through();
+  bool put_through(const char* piece, std::size_t size);
+  bool put_blanks_through(int count);
+  bool end_record_through();
+  bool end_statement_through();
   // Writes the window's bytes (data is the window) or a piece larger than the
-  // window (the window is then empty) to the descriptor.
-  Status write_through(const char* data, std::size_t size);
+  // window (the window is then empty) to the handle.
+  bool write_through(const char* data, std::size_t size);
+  // Cuts a regular file at the current position; other files stay as they are.
+  bool cut();
+  bool fail(IoError error) {
+    failure_ = std::move(error);
+    return false;
+  }
 
-  std::string file_;  // "fort.N"; empty for the standard streams
+  int unit_;
+  platform::Handle handle_;
+  std::string file_;
+  bool standard_;
+  Direction direction_;
+  EndFile end_file_;
+  bool unbuffered_;
+  std::int64_t records_ = 0;
+  std::int64_t bytes_left_ = record_limit;  // in the current record
   std::int64_t position_ = 0;  // file offset of the window's first byte
   std::size_t used_ = 0;       // bytes in the window not yet written out
   bool lost_ = false;          // a write-out failed: the window's bytes are gone
+  IoError failure_{ErrorKind::os_error, {}};
   std::array<char, window_size> window_{};
-
-  friend class UnitTable;
 };
 
 class UnitTable {
  public:
-  // Connects units 5, 6 and 0 to the given descriptors of standard input,
-  // output and error; output to a terminal is unbuffered.
-  UnitTable(int in_fd, int out_fd, int err_fd);
+  // Connects units 5, 6 and 0 to standard input, output and error; output to
+  // a terminal is unbuffered.
+  explicit UnitTable(platform::StandardHandles handles);
   UnitTable(const UnitTable&) = delete;
   UnitTable& operator=(const UnitTable&) = delete;
 
@@ -139,26 +173,21 @@ class UnitTable {
   Connection* connect(int unit, Status& status);
 
   InputStream& input() { return input_; }
-  int error_fd() const { return err_fd_; }
+  // Fields made lately for the records of every unit.
+  FieldMemo& fields() { return fields_; }
 
-  // Writes out every window and closes every file (the standard descriptors
-  // stay open). A result file whose bytes cannot be written out gets the line
-  // "Fortran runtime error: fort.N: <host text>" on standard error and makes
-  // the status 2. Returns the status the run ends with.
-  int close_all(int status);
+  // Writes out every window and closes every file (the standard streams stay
+  // open), once. A result file whose bytes cannot be written out gets the
+  // line "Fortran runtime error: fort.N: <host text>" on errors and makes the
+  // status 2; failures on the standard streams are ignored. Returns the
+  // status the run ends with.
+  int close_all(int status, ErrorStream& errors);
 
  private:
   std::vector<std::unique_ptr<Connection>> connections_;
   InputStream input_;
-  int err_fd_;
+  FieldMemo fields_;
   bool closed_ = false;
 };
-
-// The table of this run, connected to descriptors 0, 1 and 2 at first use.
-UnitTable& units();
-
-// Writes all of data to fd, going on after short writes and interruptions.
-// Returns 0 or the host's error number.
-int write_all(int fd, const char* data, std::size_t size);
 
 }  // namespace textio

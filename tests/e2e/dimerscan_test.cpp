@@ -2,8 +2,7 @@
 // prompts, reports, exit status and both result files compared byte for byte.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "run.hpp"
+#include "support/dimerscan.hpp"
 #include "sweep/hamiltonian.hpp"
 
 // LAPACK's zheev (Fortran calling convention): eigenvalues of a complex
@@ -23,30 +22,22 @@ extern "C" void zheev_(const char* jobz, const char* uplo, const int* n, std::co
 
 namespace {
 
-using e2e::Outcome;
-using e2e::Sandbox;
+using support::Sandbox;
+using Outcome = support::Run;
 
-using e2e::p1, e2e::p2, e2e::p3, e2e::p4, e2e::p5, e2e::prompts, e2e::record, e2e::report;
-
-// J = -1, one pass at D1 = D2 = 0, no rhombic terms: the levels of the pair.
-const std::string worked_input = "-1\n0 0 1\n5\n0 0\n1\n";
-const std::string worked10 =
-    " 0.000000E+00  -.750000E+01\r\n 0.000000E+00  -.559337E+01\r\n"
-    " 0.000000E+00  -.550000E+01\r\n 0.000000E+00  -.540663E+01\r\n"
-    " 0.000000E+00  -.168674E+01\r\n 0.000000E+00  -.159337E+01\r\n"
-    " 0.000000E+00  -.150000E+01\r\n 0.000000E+00  -.140663E+01\r\n"
-    " 0.000000E+00  -.131326E+01\r\n 0.000000E+00  0.421988E+01\r\n"
-    " 0.000000E+00  0.431326E+01\r\n 0.000000E+00  0.440663E+01\r\n"
-    " 0.000000E+00  0.450000E+01\r\n 0.000000E+00  0.459337E+01\r\n"
-    " 0.000000E+00  0.468674E+01\r\n 0.000000E+00  0.478012E+01\r\n";
-const std::string worked20 = " 0.000000E+00  0.200000E+01\r\n";
+using support::p1, support::p2, support::p3, support::p4, support::p5, support::prompts,
+    support::record, support::report, support::worked_input, support::worked10,
+    support::worked20;
 
 const std::string endless =
     "D1 sweep does not end: the step must be positive and give at most 2147483647 passes";
 
+Outcome run(const Sandbox& box, const std::string& input) {
+  return support::run_in(box, {.input = input});
+}
 Outcome run(const std::string& input, const std::vector<std::string>& args = {}) {
   Sandbox box;
-  return e2e::run(box, input, args);
+  return support::run_in(box, {.input = input, .args = args});
 }
 
 using File = std::optional<std::string>;
@@ -207,18 +198,18 @@ TEST(dimerscan, LevelsOfEveryPass) {
 TEST(dimerscan, OldResultFiles) {
   for (const std::string& old : {std::string(5000, 'x'), std::string("old\n")}) {
     Sandbox box;
-    e2e::put(box.dir() / "fort.10", old);
-    e2e::put(box.dir() / "fort.20", old);
-    expect_run(e2e::run(box, worked_input), prompts, "", 0, worked10, worked20);
+    support::put(box.dir() / "fort.10", old);
+    support::put(box.dir() / "fort.20", old);
+    expect_run(run(box, worked_input), prompts, "", 0, worked10, worked20);
   }
   for (const std::string range : {"1 0 0.5", "1 0 0", "1 0 -1", "0 -1e-300 1"}) {
     SCOPED_TRACE(range);
     const std::string input = "-1\n" + range + "\n5\n0 0\n1\n";
     expect_run(run(input), prompts, "", 0, none, none);
     Sandbox box;
-    e2e::put(box.dir() / "fort.10", "old ten\r\n");
-    e2e::put(box.dir() / "fort.20", "");
-    expect_run(e2e::run(box, input), prompts, "", 0, "old ten\r\n", "");
+    support::put(box.dir() / "fort.10", "old ten\r\n");
+    support::put(box.dir() / "fort.20", "");
+    expect_run(run(box, input), prompts, "", 0, "old ten\r\n", "");
   }
 }
 
@@ -257,8 +248,8 @@ TEST(dimerscan, ResultFileIsADirectory) {
   for (const char* name : {"fort.10", "fort.20"}) {
     SCOPED_TRACE(name);
     Sandbox box;
-    e2e::fs::create_directory(box.dir() / name);
-    const Outcome o = e2e::run(box, worked_input);
+    support::fs::create_directory(box.dir() / name);
+    const Outcome o = run(box, worked_input);
     if (std::string(name) == "fort.10") {
       expect_run(o, prompts, report(265, "Is a directory"), 2, none, none);
     } else {
@@ -275,8 +266,8 @@ TEST(dimerscan, EndlessSweepRefused) {
                                   "0 2147483647 1" /* pass 2147483648 would have D1 = D1max */}) {
     SCOPED_TRACE(range);
     Sandbox box;
-    e2e::put(box.dir() / "fort.10", "old\r\n");
-    expect_run(e2e::run(box, "1\n" + range + "\n5\n0 0\n1\n"), p1 + p2, report(47, endless), 2,
+    support::put(box.dir() / "fort.10", "old\r\n");
+    expect_run(run(box, "1\n" + range + "\n5\n0 0\n1\n"), p1 + p2, report(47, endless), 2,
                "old\r\n", none);
   }
 }
@@ -334,16 +325,10 @@ std::string read_master(int fd, std::size_t want, int timeout_ms = 10000) {
 // On a terminal each prompt arrives whole before the program waits for its answer.
 TEST(dimerscan, PromptsOnATerminal) {
   Sandbox box;
-  const std::string exe = e2e::program();
-  termios raw{};
-  ::cfmakeraw(&raw);  // no echo, no translation of line ends
-  int master = -1;
-  const pid_t pid = ::forkpty(&master, nullptr, &raw, nullptr);
-  ASSERT_GE(pid, 0) << std::strerror(errno);
-  if (pid == 0) {
-    if (::chdir(box.dir().c_str()) == 0) ::execl(exe.c_str(), exe.c_str(), nullptr);
-    ::_exit(127);
-  }
+  const support::OnTerminal t = support::launch_on_terminal({.dir = box.dir()});
+  ASSERT_GE(t.pid, 0) << std::strerror(errno);
+  const int master = t.master;
+  const pid_t pid = t.pid;
   const std::pair<std::string, std::string> dialogue[] = {
       {p1, "-1\n"}, {p2, "0 0 1\n"}, {p3, "5\n"}, {p4, "0 0\n"}, {p5, "1\n"}};
   for (const auto& [prompt, answer] : dialogue) {
@@ -353,10 +338,10 @@ TEST(dimerscan, PromptsOnATerminal) {
               static_cast<ssize_t>(answer.size()));
   }
   EXPECT_EQ(read_master(master, 1, 2000), "");  // nothing after the dialogue
-  EXPECT_EQ(e2e::wait_for(pid, std::chrono::seconds(30)), 0);
+  EXPECT_EQ(support::wait_for(pid, std::chrono::seconds(30)), 0);
   ::close(master);
-  EXPECT_EQ(e2e::slurp(box.dir() / "fort.10"), worked10);
-  EXPECT_EQ(e2e::slurp(box.dir() / "fort.20"), worked20);
+  EXPECT_EQ(support::slurp(box.dir() / "fort.10"), worked10);
+  EXPECT_EQ(support::slurp(box.dir() / "fort.20"), worked20);
 }
 
 }  // namespace

@@ -4,17 +4,14 @@
 // never crashes, and it never ends with status 0 while a result file is
 // incomplete.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <fstream>
 #include <string>
 #include <vector>
 
-#include "run.hpp"
+#include "support/dimerscan.hpp"
+#include "support/tmpfs.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define DIMERSCAN_UNDER_ASAN 1
@@ -26,84 +23,23 @@
 
 namespace {
 
-namespace fs = e2e::fs;
-using e2e::Sandbox;
+namespace fs = support::fs;
+using support::Sandbox;
+using support::SmallDisk;
 
-using e2e::p1, e2e::p2, e2e::p3, e2e::p4, e2e::p5, e2e::prompts, e2e::record, e2e::report;
+using support::p1, support::p2, support::p3, support::p4, support::p5, support::prompts,
+    support::record, support::report, support::worked_input;
 
-// How standard input and output reach the program.
-enum class In { file, pipe, closed };
-enum class Out { file, closed, full };
-
-struct Result {
-  std::string out, err;
-  int status = -1;  // exit status, or minus the signal that ended the run
-  long peak_kib = 0;
-  std::optional<std::string> fort10, fort20;
-};
+using In = support::Input;
+using Out = support::Output;
+using Result = support::Run;
 
 // Runs dimerscan in box.dir() (or in dir, when given) with input arriving as
-// asked; a pipe is written whole and then closed.
+// asked.
 Result launch(const Sandbox& box, const std::string& input, In in = In::file, Out out = Out::file,
-        const fs::path& dir = {}) {
-  const fs::path work = dir.empty() ? box.dir() : dir;
-  const fs::path in_file = box.root() / "stdin", out_file = box.root() / "stdout",
-                 err_file = box.root() / "stderr";
-  e2e::put(in_file, input);
-  int pipe_fds[2] = {-1, -1};
-  if (in == In::pipe && ::pipe(pipe_fds) != 0) ADD_FAILURE() << "pipe";
-  const std::string exe = e2e::program();
-
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    // Everything is opened before anything is closed, so that no new file
-    // takes the number of a stream meant to stay closed.
-    const int fd_err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int fd_in = in == In::pipe ? pipe_fds[0] : ::open(in_file.c_str(), O_RDONLY);
-    const int fd_out = out == Out::full
-                           ? ::open("/dev/full", O_WRONLY)
-                           : ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd_err < 0 || fd_in < 0 || fd_out < 0 || ::chdir(work.c_str()) != 0) ::_exit(126);
-    ::dup2(fd_err, 2);
-    ::dup2(fd_in, 0);
-    ::dup2(fd_out, 1);
-    for (int fd : {fd_err, fd_in, fd_out, pipe_fds[1]}) {
-      if (fd > 2) ::close(fd);
-    }
-    if (in == In::closed) ::close(0);
-    if (out == Out::closed) ::close(1);
-    const rlimit fsize{e2e::file_limit, e2e::file_limit};
-    ::setrlimit(RLIMIT_FSIZE, &fsize);
-    const char* argv[] = {exe.c_str(), nullptr};
-    ::execv(exe.c_str(), const_cast<char* const*>(argv));
-    ::_exit(127);
-  }
-  if (in == In::pipe) {
-    ::close(pipe_fds[0]);
-    // The reader may stop early; a write into a pipe it closed must not end the test.
-    std::signal(SIGPIPE, SIG_IGN);
-    for (std::size_t at = 0; at < input.size();) {
-      const ssize_t n = ::write(pipe_fds[1], input.data() + at, input.size() - at);
-      if (n <= 0) break;
-      at += static_cast<std::size_t>(n);
-    }
-    ::close(pipe_fds[1]);
-  }
-  int wstatus = 0;
-  rusage usage{};
-  ::wait4(pid, &wstatus, 0, &usage);
-  Result r;
-  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -WTERMSIG(wstatus);
-  r.peak_kib = usage.ru_maxrss;
-  r.out = e2e::slurp(out_file).value_or("");
-  r.err = e2e::slurp(err_file).value_or("");
-  r.fort10 = e2e::slurp(work / "fort.10");
-  r.fort20 = e2e::slurp(work / "fort.20");
-  return r;
+              const fs::path& dir = {}) {
+  return support::run_in(box, {.input = input, .in = in, .out = out, .dir = dir});
 }
-
-// J = -1, one pass at D1 = 0: sixteen records in fort.10, one in fort.20.
-const std::string worked_input = "-1\n0 0 1\n5\n0 0\n1\n";
 
 // The files of the worked example, taken from an undisturbed run.
 const Result& worked() {
@@ -179,22 +115,36 @@ TEST(Faults, BlankLinesBeforeTheAnswers) {
   }
 }
 
-// One value of 100 MB of digits: read whole, then refused as beyond the
-// range of doubles, with memory of a few times its size.
+// One value of 100 MB: digits read whole, then refused as beyond the range
+// of doubles, with memory of a few times its size; a value bad at its first
+// character is refused without being kept. The test writes the input file
+// piece by piece, so that the child starts small.
 TEST(Faults, HundredMegabyteValue) {
   const std::size_t size = 100u << 20;
   const struct {
     const char* what;
-    std::string value;
-    std::string message;
+    std::string before;
+    char body;
+    std::string after, message;
+    long peak_limit_kib;
   } rows[] = {
-      {"digits", std::string(size, '7'), "Range error during floating point read"},
-      {"digits and a letter", std::string(size, '7') + "x", "Bad real number in item 1 of list input"},
+      {"digits", "", '7', "", "Range error during floating point read", 4 * static_cast<long>(size >> 10)},
+      {"digits and a letter", "", '7', "x", "Bad real number in item 1 of list input",
+       4 * static_cast<long>(size >> 10)},
+      {"a letter and digits", "x", '7', "", "Bad real number in item 1 of list input", 20 << 10},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     Sandbox box;
-    const Result r = launch(box, row.value + "\n0 0 1\n5\n0 0\n1\n");
+    const fs::path input = box.root() / "input";
+    {
+      std::ofstream file(input, std::ios::binary);
+      file << row.before;
+      const std::string piece(1u << 20, row.body);
+      for (std::size_t at = 0; at < size; at += piece.size()) file << piece;
+      file << row.after << "\n0 0 1\n5\n0 0\n1\n";
+    }
+    const Result r = support::run_in(box, {.input_file = input});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, p1);
     EXPECT_EQ(r.err, report(43, row.message));
@@ -202,7 +152,7 @@ TEST(Faults, HundredMegabyteValue) {
 #ifdef DIMERSCAN_UNDER_ASAN
     // The program is built with the address checks too: its memory is theirs.
 #else
-    EXPECT_LT(r.peak_kib, 4 * static_cast<long>(size >> 10)) << "peak " << r.peak_kib << " KiB";
+    EXPECT_LT(r.peak_kib, row.peak_limit_kib) << "peak " << r.peak_kib << " KiB";
 #endif
   }
 }
@@ -221,32 +171,6 @@ TEST(Faults, ResultFilesInAReadOnlyDirectory) {
   EXPECT_FALSE(r.fort10);
 }
 
-// A small file system of its own, for a disk that fills: tmpfs mounted in
-// the sandbox, or nothing where this process may not mount.
-class SmallDisk {
- public:
-  SmallDisk(const fs::path& at, const char* size) : at_(at) {
-    fs::create_directory(at_);
-    const std::string options = std::string("size=") + size;
-    mounted_ = ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
-  }
-  ~SmallDisk() {
-    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-  }
-  SmallDisk(const SmallDisk&) = delete;
-  bool mounted() const { return mounted_; }
-  // Fills the file system up to the last free bytes.
-  void fill_up_to(std::size_t leave) {
-    const fs::space_info space = fs::space(at_);
-    const std::size_t take = space.available > leave ? space.available - leave : 0;
-    e2e::put(at_ / "filler", std::string(take, 'x'));
-  }
-
- private:
-  fs::path at_;
-  bool mounted_ = false;
-};
-
 // Whatever happens, a run that ends with status 0 has complete files: 16
 // records of fort.10 per record of fort.20.
 void expect_no_silent_loss(const Result& r) {
@@ -261,7 +185,7 @@ void expect_no_silent_loss(const Result& r) {
 TEST(Faults, DiskFullDuringTheSweep) {
   Sandbox box;
   SmallDisk disk(box.root() / "disk", "64k");
-  if (!disk.mounted()) GTEST_SKIP() << "tmpfs cannot be mounted here";
+  if (!disk.mounted()) GTEST_SKIP() << disk.refused();
   disk.fill_up_to(16 << 10);
   // 101 passes: 46864 bytes of fort.10, far beyond the 16 KiB left.
   const Result r = launch(box, "-1\n0 1 0.01\n5\n0.1 0.2\n0\n", In::file, Out::file, box.root() / "disk");
@@ -281,7 +205,7 @@ TEST(Faults, DiskFullDuringTheSweep) {
 TEST(Faults, DiskFullAtTheEndOfTheRun) {
   Sandbox box;
   SmallDisk disk(box.root() / "disk", "64k");
-  if (!disk.mounted()) GTEST_SKIP() << "tmpfs cannot be mounted here";
+  if (!disk.mounted()) GTEST_SKIP() << disk.refused();
   disk.fill_up_to(0);
   const Result r = launch(box, worked_input, In::file, Out::file, box.root() / "disk");
   expect_no_silent_loss(r);

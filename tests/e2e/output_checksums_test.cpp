@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "run.hpp"
+#include "support/files.hpp"
+#include "support/process.hpp"
 
 namespace {
 
@@ -41,12 +42,12 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class OutputChecksums : public testing::TestWithParam<Case> {};
 
-// The long sweeps write 93 MB, past the file limit of e2e::run: the shell
+// The long sweeps write 93 MB, past the file limit of support::launch: the shell
 // runs the program and sha256sum sums what it left.
 TEST_P(OutputChecksums, ResultFilesKeepTheirBytes) {
-  ASSERT_FALSE(e2e::program().empty());
-  e2e::Sandbox box;
-  e2e::put(box.root() / "stdin", GetParam().input);
+  ASSERT_FALSE(support::program().empty());
+  support::Sandbox box;
+  support::put(box.root() / "stdin", GetParam().input);
   const std::string command = "cd '" + box.dir().string() +
                               "' && \"$DIMERSCAN\" < ../stdin > /dev/null && "
                               "sha256sum fort.10 fort.20";

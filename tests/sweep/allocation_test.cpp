@@ -2,74 +2,46 @@
 // heap allocations as a run of one. The global operator new counts them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <new>
 #include <string>
 
+#include "support/counting_new.hpp"
 #include "support/files.hpp"
 #include "sweep/dimerscan.hpp"
-#include "textio/report.hpp"
-
-namespace {
-long allocations = 0;
-}
-
-void* operator new(std::size_t size) {
-  ++allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t size, std::align_val_t align) {
-  ++allocations;
-  const auto a = static_cast<std::size_t>(align);
-  if (void* p = std::aligned_alloc(a, ((size == 0 ? 1 : size) + a - 1) / a * a)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+#include "textio/runtime.hpp"
 
 namespace {
 
 struct Count {
-  long allocations = -1;  // -1: the child sent none
+  long allocations = -1;
   int status = -1;
   std::uintmax_t fort20 = 0;
 };
 
-// Runs MAIN__ in a child in a fresh directory with input as standard input;
-// the child sends the count of allocations MAIN__ made, then ends the run
-// (writing the files out) so that the passes can be checked.
+// Runs MAIN__ in this process, in a fresh directory, on a run-time context of
+// its own: input as standard input, the prompts on /dev/null. Counts the
+// allocations MAIN__ makes, then closes the files so that the passes can be
+// checked.
 Count run_counted(const std::string& input) {
-  support::TempDir dir;
-  support::spit("answers", input);
-  int channel[2];
-  if (::pipe(channel) != 0) return {};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(channel[0]);
-    const int in = ::open("answers", O_RDONLY), out = ::open("/dev/null", O_WRONLY);
-    if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0) ::_exit(126);
-    allocations = 0;
-    MAIN__();
-    const long made = allocations;
-    if (::write(channel[1], &made, sizeof made) != sizeof made) ::_exit(125);
-    textio::end_run(0);
-  }
-  ::close(channel[1]);
+  support::Sandbox box;
+  support::InDir here(box.dir());
+  support::put("answers", input);
+  const int in = ::open("answers", O_RDONLY), out = ::open("/dev/null", O_WRONLY);
+  if (in < 0 || out < 0) return {};
   Count c;
-  if (::read(channel[0], &c.allocations, sizeof c.allocations) != sizeof c.allocations) c.allocations = -1;
-  ::close(channel[0]);
-  int wstatus = 0;
-  ::waitpid(pid, &wstatus, 0);
-  c.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  std::error_code ec;
-  c.fort20 = std::filesystem::file_size("fort.20", ec);
+  {
+    textio::Runtime runtime({in, out, STDERR_FILENO});
+    textio::Runtime* const before = textio::install(&runtime);
+    support::allocations = 0;
+    MAIN__();
+    c.allocations = support::allocations;
+    textio::install(before);
+    c.status = runtime.close_all(textio::exit_normal);
+  }
+  ::close(in);
+  ::close(out);
+  c.fort20 = support::slurp("fort.20").value_or("").size();
   return c;
 }
 

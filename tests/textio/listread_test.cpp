@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -213,7 +214,22 @@ TEST(ListRead, BadRealsAndRange) {
       // The host's conversion reports a result in the subnormal range as an underflow.
       {__LINE__, "1e-310\n|", "r", {same}, range},
       {__LINE__, "4.9406564584124654e-324\n|", "r", {same}, range},
+      // Just below the smallest normal, rounding up to it: an underflow all the same.
+      {__LINE__, "2.2250738585072012e-308\n|", "r", {same}, range},
+      {__LINE__, "-2.2250738585072012e-308\n|", "r", {same}, range},
+      {__LINE__, "2.2250738585072013e-308\n|", "r", {2.2250738585072014e-308}, ""},
   });
+  // A subnormal written out exactly is no underflow; one digit off, it is.
+  char exact[1200];
+  std::snprintf(exact, sizeof exact, "%.760e", 0x1p-1074);
+  const std::string printed = exact;
+  std::string mantissa = printed.substr(0, printed.find('e'));
+  mantissa.erase(mantissa.find_last_not_of('0') + 1);
+  const std::string text = mantissa + printed.substr(printed.find('e'));
+  rows.push_back({__LINE__, text + "\n|", "r", {0x1p-1074}, ""});
+  std::string off = text;
+  off[text.find('e') - 1] += 1;
+  rows.push_back({__LINE__, off + "\n|", "r", {same}, range});
   check(rows);
 }
 

@@ -1,110 +1,50 @@
-#include "support/files.hpp"
 #include "textio/report.hpp"
 
-#include <fcntl.h>
-#include <sys/mount.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "support/dimerscan.hpp"
+#include "support/tmpfs.hpp"
+#include "textio/platform.hpp"
+#include "textio/runtime.hpp"
 #include "textio/statements.hpp"
 
 namespace {
 
+using support::Sandbox;
 using support::slurp;
-using support::spit;
-using support::TempDir;
 
-struct Outcome {
-  int status;  // exit status, or minus the signal that ended the child
-  std::string err;
-};
-
-// Runs body in a child process with standard input and output on /dev/null
-// and standard error on a pipe. Body must end the process itself.
-template <typename Body>
-Outcome in_child(Body body) {
-  int err[2];
-  EXPECT_EQ(::pipe(err), 0);
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, STDIN_FILENO);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(err[1], STDERR_FILENO);
-    ::close(err[0]);
-    body();
-    ::_exit(99);
-  }
-  ::close(err[1]);
-  Outcome outcome{};
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(err[0], buf, sizeof buf)) > 0) outcome.err.append(buf, n);
-  ::close(err[0]);
-  int wstatus = 0;
-  ::waitpid(pid, &wstatus, 0);
-  outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -WTERMSIG(wstatus);
-  return outcome;
+// As the process entry does: a run-time context on the standard streams,
+// installed for the rest of the child process.
+void start_run() {
+  textio::prepare_process();
+  static textio::Runtime runtime(textio::platform::standard_handles());
+  textio::install(&runtime);
 }
 
-// Runs the program in the current directory with input on standard input;
-// standard output goes to the file stdout.txt.
-Outcome run_dimerscan(const std::string& input) {
-  const char* program = std::getenv("DIMERSCAN");
-  spit("stdin.txt", input);
-  return in_child([program] {
-    ::dup2(::open("stdin.txt", O_RDONLY), STDIN_FILENO);
-    ::dup2(::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-    ::execl(program, program, static_cast<char*>(nullptr));
-    ::_exit(98);
-  });
-}
-
-const std::string prompts[] = {
-    " Enter the value for J (cm-1) :\r\n",
-    " Enter values for D1min, D1max (cm-1), and  the step size :\r\n",
-    " Enter value for D2 (cm-1):\r\n",
-    " Enter values for E1/D1 and E2/D2:\r\n",
-    " Do you want to see the eigenvectors?\r\n (1 = yes, 0 = no):\r\n",
-};
 std::string first_prompts(int n) {
+  const std::string* const each[] = {&support::p1, &support::p2, &support::p3, &support::p4,
+                                     &support::p5};
   std::string text;
-  for (int i = 0; i < n; ++i) text += prompts[i];
+  for (int i = 0; i < n; ++i) text += *each[i];
   return text;
 }
 
-// One pass at D1 = 0 with J = -1: the sixteen levels and the gap.
-const char* const one_pass = "-1\n0 0 1\n5\n0 0\n1\n";
-const std::string levels = [] {
-  std::string text;
-  for (const char* e : {"-.750000E+01", "-.559337E+01", "-.550000E+01", "-.540663E+01",
-                        "-.168674E+01", "-.159337E+01", "-.150000E+01", "-.140663E+01",
-                        "-.131326E+01", "0.421988E+01", "0.431326E+01", "0.440663E+01",
-                        "0.450000E+01", "0.459337E+01", "0.468674E+01", "0.478012E+01"}) {
-    text += std::string(" 0.000000E+00  ") + e + "\r\n";
-  }
-  return text;
-}();
-const std::string gap = " 0.000000E+00  0.200000E+01\r\n";
+const std::string& one_pass = support::worked_input;
+const std::string& levels = support::worked10;
+const std::string& gap = support::worked20;
 
 const char* const absent = "(absent)";
 const char* const unchecked = "(unchecked)";
 
-void expect_file(const char* path, const std::string& expected) {
-  SCOPED_TRACE(path);
+void expect_file(const std::filesystem::path& path, const std::string& expected) {
+  SCOPED_TRACE(path.string());
   if (expected == unchecked) return;
   if (expected == absent) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
@@ -144,55 +84,26 @@ TEST(report, WholeRuns) {
   ASSERT_NE(std::getenv("DIMERSCAN"), nullptr) << "DIMERSCAN names the program";
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    TempDir dir;
-    if (row.setup == old_fort10) spit("fort.10", "old\r\n");
+    Sandbox box;
+    const auto fort10 = box.dir() / "fort.10", fort20 = box.dir() / "fort.20";
+    if (row.setup == old_fort10) support::put(fort10, "old\r\n");
     if (row.setup == dir_fort10) {
-      ASSERT_EQ(::mkdir("fort.10", 0755), 0);
+      ASSERT_EQ(::mkdir(fort10.c_str(), 0755), 0);
     }
     if (row.setup == dir_fort20) {
-      ASSERT_EQ(::mkdir("fort.20", 0755), 0);
+      ASSERT_EQ(::mkdir(fort20.c_str(), 0755), 0);
     }
     if (row.setup == full_fort10) {
-      ASSERT_EQ(::symlink("/dev/full", "fort.10"), 0);
+      ASSERT_EQ(::symlink("/dev/full", fort10.c_str()), 0);
     }
-    const Outcome outcome = run_dimerscan(row.input);
+    const support::Run outcome = support::run_in(box, {.input = row.input});
     EXPECT_EQ(outcome.err, row.err);
     EXPECT_EQ(outcome.status, row.status);
-    expect_file("fort.10", row.fort10);
-    expect_file("fort.20", row.fort20);
-    expect_file("stdout.txt", row.out);
+    expect_file(fort10, row.fort10);
+    expect_file(fort20, row.fort20);
+    EXPECT_EQ(outcome.out, row.out);
   }
 }
-
-// A small file system of its own, mounted for the test where the machine allows.
-class Tmpfs {
- public:
-  explicit Tmpfs(const char* options) {
-    if (::geteuid() != 0) {
-      refused_ = "mounting needs root";
-      return;
-    }
-    char name[] = "/tmp/report_tmpfs.XXXXXX";
-    if (::mkdtemp(name) == nullptr) {
-      refused_ = std::string("no mount point: ") + std::strerror(errno);
-      return;
-    }
-    path_ = name;
-    if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, options) != 0) {
-      refused_ = std::string("mount refused: ") + std::strerror(errno);
-    }
-  }
-  ~Tmpfs() {
-    if (path_.empty()) return;
-    if (refused_.empty() && ::umount2(path_.c_str(), 0) != 0) ::umount2(path_.c_str(), MNT_DETACH);
-    ::rmdir(path_.c_str());
-  }
-  const std::string& refused() const { return refused_; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_, refused_;
-};
 
 constexpr textio::Location line_265{"dimerscan", 265};
 const std::string record = " 0.000000E+00  -.750000E+01\r\n";  // 29 bytes
@@ -213,21 +124,19 @@ TEST(report, FullDisk) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    Tmpfs disk("size=8k");
-    if (!disk.refused().empty()) {
+    Sandbox box;
+    support::SmallDisk disk(box.root() / "disk", "8k");
+    if (!disk.mounted()) {
       GTEST_SKIP() << disk.refused();
     }
-    const auto old = std::filesystem::current_path();
-    std::filesystem::current_path(disk.path());
-    const Outcome outcome = in_child([&row] {
-      textio::start_run();
+    const support::Run outcome = support::run_in(box, {.dir = disk.path(), .body = [&row] {
+      start_run();
       textio::Format f6;
       textio::compile_format(f6, "(1x,e12.6,2x,e12.6)");
       for (int i = 0; i < row.records; ++i) textio::write(line_265, 10, f6, {0.0, -7.5});
       textio::end_run(textio::exit_normal);
-    });
-    const std::string written = slurp("fort.10");
-    std::filesystem::current_path(old);
+    }});
+    const std::string written = outcome.fort10.value_or("");
     EXPECT_EQ(outcome.err, row.err);
     EXPECT_EQ(outcome.status, textio::exit_statement_failed);
     std::string whole;
@@ -283,17 +192,17 @@ TEST(report, EndingsOfTheRun) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    TempDir dir;
-    const Outcome outcome = in_child([&row] {
-      textio::start_run();
+    Sandbox box;
+    const support::Run outcome = support::run_in(box, {.body = [&row] {
+      start_run();
       textio::Format f6;
       textio::compile_format(f6, "(1x,e12.6,2x,e12.6)");
       textio::write(line_265, 10, f6, {0.0, -7.5});
       row.end();
-    });
+    }});
     EXPECT_EQ(outcome.err, row.err);
     EXPECT_EQ(outcome.status, row.status);
-    EXPECT_EQ(slurp("fort.10"), record);
+    EXPECT_EQ(outcome.fort10, record);
   }
 }
 

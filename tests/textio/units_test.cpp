@@ -1,4 +1,3 @@
-#include "support/files.hpp"
 #include "textio/units.hpp"
 
 #include <fcntl.h>
@@ -13,20 +12,22 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/files.hpp"
 #include "textio/format.hpp"
 #include "textio/record.hpp"
+#include "textio/runtime.hpp"
+#include "textio/statements.hpp"
 
 namespace {
 
 using textio::UnitTable;
 
 using support::slurp;
-using support::spit;
-using support::TempDir;
 
 // Size of the file, -1 when there is none.
 long long size_of(const char* path) {
@@ -61,7 +62,8 @@ constexpr const char* f6 = "(1x,e12.6,2x,e12.6)";
 
 // Units 5, 6 and 0 on /dev/null, a pipe and a pipe, in a fresh directory.
 struct Session {
-  TempDir dir;
+  support::Sandbox box;
+  support::InDir here{box.dir()};
   int out[2], err[2];
   int in = ::open("/dev/null", O_RDONLY);
   Session() {
@@ -91,15 +93,16 @@ TEST(units, ResultFileHoldsOnlyThisRunsRecords) {
     if (row.old != nullptr) {
       std::string old;
       for (std::size_t i = 0; i < row.repeat; ++i) old += row.old;
-      spit("fort.10", old);
+      support::put("fort.10", old);
     }
-    UnitTable units(run.in, run.out[1], run.err[1]);
+    textio::Runtime rt({run.in, run.out[1], run.err[1]});
+    UnitTable& units = rt.units();
     Fmt record(f6);
     for (double d1 : {1.0, 2.0, 3.0}) {
       const double v[] = {d1, -7.5};
       EXPECT_FALSE(textio::write_statement(units, 10, record.f, v));
     }
-    EXPECT_EQ(units.close_all(textio::exit_normal), textio::exit_normal);
+    EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
     EXPECT_EQ(slurp("fort.10"), expected);
     EXPECT_EQ(drain(run.err[0]), "");
   }
@@ -107,15 +110,16 @@ TEST(units, ResultFileHoldsOnlyThisRunsRecords) {
 
 TEST(units, ResultFileUnitNeverWrittenIsNeverConnected) {
   Session run;
-  spit("fort.20", "old run\r\n");
+  support::put("fort.20", "old run\r\n");
   struct timespec past[2] = {{1000000, 0}, {1000000, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, "fort.20", past, 0), 0);
-  UnitTable units(run.in, run.out[1], run.err[1]);
+  textio::Runtime rt({run.in, run.out[1], run.err[1]});
+    UnitTable& units = rt.units();
   Fmt record(f6);
   const double v[] = {0.0, 1.0};
   EXPECT_FALSE(textio::write_statement(units, 10, record.f, v));
   EXPECT_EQ(units.find(20), nullptr);
-  EXPECT_EQ(units.close_all(textio::exit_normal), textio::exit_normal);
+  EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
   EXPECT_EQ(slurp("fort.20"), "old run\r\n");
   struct stat info;
   ASSERT_EQ(::stat("fort.20", &info), 0);
@@ -129,14 +133,15 @@ TEST(units, ResultFileUnitNeverWrittenIsNeverConnected) {
 void expect_open_failure(void (*make_old)(), const char* host_text) {
   Session run;
   make_old();
-  UnitTable units(run.in, run.out[1], run.err[1]);
+  textio::Runtime rt({run.in, run.out[1], run.err[1]});
+    UnitTable& units = rt.units();
   Fmt record(f6);
   const double v[] = {0.0, 1.0};
   const textio::Status status = textio::write_statement(units, 10, record.f, v);
   ASSERT_TRUE(status);
   EXPECT_EQ(status->kind, textio::ErrorKind::os_error);
   EXPECT_EQ(textio::message_of(*status), host_text);
-  EXPECT_EQ(units.close_all(textio::exit_statement_failed), textio::exit_statement_failed);
+  EXPECT_EQ(rt.close_all(textio::exit_statement_failed), textio::exit_statement_failed);
   EXPECT_EQ(drain(run.err[0]), "");
   if (std::filesystem::is_directory("fort.10")) {
     EXPECT_TRUE(std::filesystem::is_empty("fort.10"));
@@ -153,7 +158,7 @@ TEST(units, ResultFileReadOnlyFile) {
   if (::geteuid() == 0) GTEST_SKIP() << "root may write a read-only file";
   expect_open_failure(
       [] {
-        spit("fort.10", "old\r\n");
+        support::put("fort.10", "old\r\n");
         ASSERT_EQ(::chmod("fort.10", 0444), 0);
       },
       "Permission denied");
@@ -184,12 +189,13 @@ TEST(units, RecordLayout) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
     Session run;
-    UnitTable units(run.in, run.out[1], run.err[1]);
+    textio::Runtime rt({run.in, run.out[1], run.err[1]});
+    UnitTable& units = rt.units();
     Fmt format(row.format);
     EXPECT_FALSE(textio::write_statement(units, 10, format.f, row.values));
     ASSERT_NE(units.find(10), nullptr);
-    EXPECT_EQ(units.find(10)->records, row.records);
-    units.close_all(textio::exit_normal);
+    EXPECT_EQ(units.find(10)->records(), row.records);
+    rt.close_all(textio::exit_normal);
     EXPECT_EQ(slurp("fort.10"), row.bytes);
   }
 }
@@ -230,12 +236,13 @@ TEST(units, BufferingWhenBytesLeaveTheWindow) {
         ASSERT_EQ(::symlink(name, "fort.10"), 0);
       }
     }
-    if (row.target == old_file) spit("fort.10", std::string(100, 'o'));
+    if (row.target == old_file) support::put("fort.10", std::string(100, 'o'));
     const bool on_file = row.target == new_file || row.target == old_file;
     const int unit = on_file || row.target == fort10_terminal ? 10 : textio::stdout_unit;
 
-    UnitTable units(run.in, out_write, run.err[1]);
-    EXPECT_EQ(units.find(textio::stdout_unit)->unbuffered, row.target == stdout_terminal);
+    textio::Runtime rt({run.in, out_write, run.err[1]});
+    UnitTable& units = rt.units();
+    EXPECT_EQ(units.find(textio::stdout_unit)->unbuffered(), row.target == stdout_terminal);
     std::string arrived;
     auto seen = [&](long long expected) -> long long {
       if (on_file) return size_of("fort.10");
@@ -251,7 +258,7 @@ TEST(units, BufferingWhenBytesLeaveTheWindow) {
       EXPECT_EQ(seen(row.seen[check]), row.seen[check]) << "after statement " << upto;
       ++check;
     }
-    EXPECT_EQ(units.close_all(textio::exit_normal), textio::exit_normal);
+    EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
     EXPECT_EQ(seen(row.seen[4]), row.seen[4]) << "after the end of the run";
     std::string all;
     for (int i = 0; i < 258; ++i) all += text + "\r\n";
@@ -282,13 +289,14 @@ TEST(units, EndOfRunResultFileThatCannotBeWrittenOut) {
       ASSERT_EQ(::symlink("/dev/full", "fort.10"), 0);
     }
     const int out = row.stdout_full ? ::open("/dev/full", O_WRONLY) : run.out[1];
-    UnitTable units(run.in, out, run.err[1]);
+    textio::Runtime rt({run.in, out, run.err[1]});
+    UnitTable& units = rt.units();
     Fmt record(f6), prompt("(1X,'Enter the value for J (cm-1) :')");
     const double v[] = {0.0, 2.0};
     EXPECT_FALSE(textio::write_statement(units, textio::stdout_unit, prompt.f, {}));
     EXPECT_FALSE(textio::write_statement(units, 10, record.f, v));
     EXPECT_FALSE(textio::write_statement(units, 20, record.f, v));
-    EXPECT_EQ(units.close_all(row.status_in), row.status_out);
+    EXPECT_EQ(rt.close_all(row.status_in), row.status_out);
     EXPECT_EQ(drain(run.err[0]), row.err);
     EXPECT_EQ(slurp("fort.20"), " 0.000000E+00  0.200000E+01\r\n");
     if (!row.fort10_full) {
@@ -307,7 +315,8 @@ TEST(units, EndOfRunResultFileThatCannotBeWrittenOut) {
 TEST(units, EndOfRunFailedWriteOutDuringTheRunIsReportedOnce) {
   Session run;
   ASSERT_EQ(::symlink("/dev/full", "fort.10"), 0);
-  UnitTable units(run.in, run.out[1], run.err[1]);
+  textio::Runtime rt({run.in, run.out[1], run.err[1]});
+    UnitTable& units = rt.units();
   Fmt record(f6);
   const double v[] = {1.0, 2.0};
   int statements = 0;
@@ -319,7 +328,71 @@ TEST(units, EndOfRunFailedWriteOutDuringTheRunIsReportedOnce) {
   ASSERT_TRUE(status);
   EXPECT_EQ(statements, 283);  // 282 records of 29 bytes fit the window
   EXPECT_EQ(textio::message_of(*status), "fort.10: No space left on device");
-  EXPECT_EQ(units.close_all(textio::exit_statement_failed), textio::exit_statement_failed);
+  EXPECT_EQ(rt.close_all(textio::exit_statement_failed), textio::exit_statement_failed);
+  EXPECT_EQ(drain(run.err[0]), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A field is remembered by its value, width and digits, never by where its
+// format lies: a format parsed where a destroyed one stood writes its own
+// fields.
+TEST(units, FormatParsedWhereAnotherStood) {
+  const struct {
+    const char* format;
+    const char* bytes;
+  } rows[] = {
+      {"(E12.6)", "0.100000E+01\r\n"}, {"(E10.3)", " 0.100E+01\r\n"},
+      {"(E12.3)", "   0.100E+01\r\n"}, {"(E12.6)", "0.100000E+01\r\n"},
+      {"(1X,E10.3)", "  0.100E+01\r\n"},
+  };
+  Session run;
+  textio::Runtime rt({run.in, run.out[1], run.err[1]});
+  alignas(textio::Format) unsigned char storage[sizeof(textio::Format)];
+  std::string expected;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.format);
+    auto* format = new (storage) textio::Format;
+    EXPECT_TRUE(format->parse(row.format, nullptr));
+    const double one[] = {1.0};
+    EXPECT_FALSE(textio::write_statement(rt.units(), 10, *format, one));
+    format->~Format();
+    expected += row.bytes;
+  }
+  EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
+  EXPECT_EQ(slurp("fort.10"), expected);
+}
+
+// The statements run on the context a test installs, in the test's own
+// process: prompts on its standard output, answers from its standard input.
+TEST(units, StatementsOnAnInstalledContext) {
+  Session run;
+  int in[2];
+  ASSERT_EQ(::pipe(in), 0);
+  const std::string answers = "1.5 -2\n3\n";
+  ASSERT_EQ(::write(in[1], answers.data(), answers.size()), static_cast<ssize_t>(answers.size()));
+  ::close(in[1]);
+  textio::Runtime rt({in[0], run.out[1], run.err[1]});
+  textio::Runtime* const before = textio::install(&rt);
+  textio::Format prompt, record;
+  textio::compile_format(prompt, "(1X,'J ?')");
+  textio::compile_format(record, f6);
+  double a = 0, b = 0;
+  std::int32_t k = 0;
+  textio::write({"test", 1}, textio::stdout_unit, prompt);
+  textio::read({"test", 2}, a, b);
+  textio::read({"test", 3}, k);
+  textio::write({"test", 4}, 10, record, {a, b});
+  textio::install(before);
+  EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
+  ::close(in[0]);
+  EXPECT_EQ(a, 1.5);
+  EXPECT_EQ(b, -2.0);
+  EXPECT_EQ(k, 3);
+  EXPECT_EQ(drain(run.out[0]), " J ?\r\n");
+  EXPECT_EQ(slurp("fort.10"), " 0.150000E+01  -.200000E+01\r\n");
   EXPECT_EQ(drain(run.err[0]), "");
 }
 

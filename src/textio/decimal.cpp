@@ -1,0 +1,141 @@
+#include "textio/decimal.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <system_error>
+
+namespace textio {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The significant digits of a number text in the form of to_double: its
+// value is 0.d1d2...dn x 10^exponent with d1 != 0 and dn != 0. The digits are
+// those of [first, last) met when the point is skipped; none for zero.
+struct Significand {
+  const char* first = nullptr;  // at d1
+  const char* last = nullptr;   // just after dn
+  long long exponent = 0;
+};
+
+Significand significand(const char* p, const char* end) {
+  if (p != end && (*p == '+' || *p == '-')) ++p;
+  Significand s;
+  long long before_point = 0;  // mantissa digits before the point
+  long long leading_zeros = 0; // zeros before d1, on both sides of the point
+  bool point = false;
+  for (; p != end && (is_digit(*p) || *p == '.'); ++p) {
+    if (*p == '.') {
+      point = true;
+      continue;
+    }
+    if (!point) ++before_point;
+    if (*p != '0') {
+      if (s.first == nullptr) s.first = p;
+      s.last = p + 1;
+    } else if (s.first == nullptr) {
+      ++leading_zeros;
+    }
+  }
+  if (s.first == nullptr) return {};
+  long long exponent = 0;
+  if (p != end) {  // the letter e
+    ++p;
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '+' || *p == '-')) ++p;
+    // Far beyond any double's exponent: held there, it compares the same.
+    constexpr long long far = 1000000000000LL;
+    for (; p != end; ++p) exponent = exponent < far ? exponent * 10 + (*p - '0') : far;
+    if (negative) exponent = -exponent;
+  }
+  s.exponent = before_point - leading_zeros + exponent;
+  return s;
+}
+
+// Compares the magnitudes of two number texts exactly: -1, 0 or 1.
+int compare(const char* a_first, const char* a_last, const char* b_first, const char* b_last) {
+  const Significand a = significand(a_first, a_last), b = significand(b_first, b_last);
+  if (a.first == nullptr || b.first == nullptr) return (a.first != nullptr) - (b.first != nullptr);
+  if (a.exponent != b.exponent) return a.exponent < b.exponent ? -1 : 1;
+  const char* p = a.first;
+  const char* q = b.first;
+  for (;;) {
+    while (p != a.last && *p == '.') ++p;
+    while (q != b.last && *q == '.') ++q;
+    if (p == a.last || q == b.last) return (p != a.last) - (q != b.last);
+    if (*p != *q) return *p < *q ? -1 : 1;
+    ++p;
+    ++q;
+  }
+}
+
+// The exact decimal expansion of v: "d.ddd...de-308". A double has at most
+// 767 significant digits.
+struct Expansion {
+  char text[800];
+  const char* last;
+  explicit Expansion(double v) {
+    last = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, 770).ptr;
+  }
+};
+
+// The number halfway between the smallest normal double 2^-1022 and the
+// double below it that a significand of 53 bits would give were the exponent
+// unbounded: (2^54 - 1) x 2^-1076, which is (2^54 - 1) x 5^1076 x 10^-1076,
+// as "<digits>e-1076".
+const std::string& tiny_threshold() {
+  static const std::string text = [] {
+    constexpr int p = std::numeric_limits<double>::digits;                // 53
+    constexpr int k = -(std::numeric_limits<double>::min_exponent - 1) + p + 1;  // 1076
+    // Decimal digits of (2^(p+1) - 1), least significant first, times 5^k.
+    std::string digits;
+    for (unsigned long long n = (1ULL << (p + 1)) - 1; n != 0; n /= 10) {
+      digits.push_back(static_cast<char>(n % 10));
+    }
+    for (int i = 0; i < k; ++i) {
+      int carry = 0;
+      for (char& d : digits) {
+        const int x = d * 5 + carry;
+        d = static_cast<char>(x % 10);
+        carry = x / 10;
+      }
+      if (carry != 0) digits.push_back(static_cast<char>(carry));
+    }
+    std::string number(digits.rbegin(), digits.rend());
+    for (char& d : number) d = static_cast<char>(d + '0');
+    return number + "e-" + std::to_string(k);
+  }();
+  return text;
+}
+
+}  // namespace
+
+Conversion to_double(const char* first, const char* last, double* out) {
+  // The conversion takes no plus sign.
+  const char* digits = first != last && *first == '+' ? first + 1 : first;
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(digits, last, value);
+  if (ec == std::errc::result_out_of_range) return Conversion::out_of_range;
+  if (ec != std::errc() || end != last) return Conversion::not_a_number;
+  // An underflow: a result below the smallest normal double that is not the
+  // number exactly, or the smallest normal itself reached from a number that
+  // rounds below it at 53 bits when the exponent is taken as unbounded.
+  constexpr double smallest_normal = std::numeric_limits<double>::min();
+  const double magnitude = std::fabs(value);
+  if (magnitude != 0.0 && magnitude < smallest_normal) {
+    const Expansion exact(value);
+    if (compare(first, last, exact.text, exact.last) != 0) return Conversion::out_of_range;
+  } else if (magnitude == smallest_normal) {
+    const std::string& tiny = tiny_threshold();
+    if (compare(first, last, tiny.data(), tiny.data() + tiny.size()) < 0) {
+      return Conversion::out_of_range;
+    }
+  }
+  *out = value;
+  return Conversion::ok;
+}
+
+}  // namespace textio

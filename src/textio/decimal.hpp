@@ -1,0 +1,19 @@
+// Decimal text to double, the same in every locale.
+#pragma once
+
+namespace textio {
+
+enum class Conversion { ok, out_of_range, not_a_number };
+
+// Converts [first, last), a number of the form [sign] digits [. digits]
+// [e [sign] digits] with at least one mantissa digit, to the nearest double
+// in *out. out_of_range, with *out unchanged, for a magnitude that overflows,
+// that rounds to zero although the number is not zero, or that lies below
+// the smallest normal double without being exactly a double:
+//   "1e400", "1e-400", "1e-310", "2.2250738585072012e-308" -> out_of_range;
+//   "2.2250738585072014e-308" (rounds above the smallest normal) -> ok, and so
+//   is the exact decimal expansion of a subnormal double.
+// not_a_number for text not of that form.
+Conversion to_double(const char* first, const char* last, double* out);
+
+}  // namespace textio
