@@ -18,10 +18,11 @@ namespace eigen::order16 {
 // A = A - conj(u) q^H - q u^T of the block in the work copy, both triangles.
 // The scale of the next row, row L, runs along and is handed on.
 template <int W, int Count, int nvl>
-[[gnu::always_inline]] inline void update_block(int L, Job<W>* const* jobs, typename Lanes<W>::V (&ur)[Count][nvl],
-                  typename Lanes<W>::V (&ui)[Count][nvl], double (&urs)[Count][W * nvl],
-                  double (&uis)[Count][W * nvl], typename Lanes<W>::V (&pe)[Count][nvl],
-                  typename Lanes<W>::V (&pt)[Count][nvl], const double* h) {
+[[gnu::always_inline]] inline void update_block(
+    int L, Job<W>* const* jobs, typename Lanes<W>::V (&ur)[Count][nvl],
+    typename Lanes<W>::V (&ui)[Count][nvl], double (&urs)[Count][W * nvl],
+    double (&uis)[Count][W * nvl], typename Lanes<W>::V (&pe)[Count][nvl],
+    typename Lanes<W>::V (&pt)[Count][nvl], const double* h) {
   using L_ = Lanes<W>;
   using V = typename L_::V;
   using M = typename L_::M;
