@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "eigen/eigen.hpp"
+#include "eigen/modulus.hpp"
 #include "eigen/views.hpp"
 
 namespace eigen {
@@ -51,11 +52,11 @@ void htridi(int nm, int n, double* ar_, double* ai_, double* d_, double* e_, dou
       e2(i) = scale * scale * h;
       double g = std::sqrt(h);
       e(i) = scale * g;
-      double f = complex_modulus(ar(i, l), ai(i, l));
+      double f = step::modulus(ar(i, l), ai(i, l));
       double si;
       bool update = true;
 
-      if (!negligible(f, g)) {
+      if (!step::negligible_element(f, g)) {
         // tau(l) = -tau(i) u(l) / |u(l)|, real part here, the imaginary part
         // with its sign reversed kept in si until the row is done.
         tau(1, l) = (ai(i, l) * tau(2, i) - ar(i, l) * tau(1, i)) / f;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <utility>
 
-#include "eigen/eigen.hpp"
+#include "eigen/modulus.hpp"
 #include "eigen/order16/lanes.hpp"
 
 namespace eigen::order16 {
@@ -217,8 +217,8 @@ template <int W, int Count, int nvl>
       for (int m = 0; m < Count; ++m) {
         h[m] = h[m] + squares_r[m][L - 1] + squares_i[m][L - 1];
         g[m] = std::sqrt(h[m]);
-        f[m] = complex_modulus(urs[m][L - 1], uis[m][L - 1]);
-        negligible_ones += negligible(f[m], g[m]);
+        f[m] = step::modulus(urs[m][L - 1], uis[m][L - 1]);
+        negligible_ones += step::negligible_element(f[m], g[m]);
       }
       if (negligible_ones != 0 && negligible_ones != Count) return false;
       for (int m = 0; m < Count; ++m) {
