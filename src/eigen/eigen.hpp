@@ -9,10 +9,7 @@
 #pragma once
 
 #include <bit>
-#include <cmath>
 #include <cstdint>
-#include <limits>
-#include <utility>
 
 namespace eigen {
 
@@ -33,24 +30,6 @@ inline constexpr int max_sweeps = 30;
 // that did not converge. n < 1 returns at once with ierr = 0.
 void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
         double* fv1, double* fv2, double* fm1, int& ierr);
-
-// The arrays of one call of ch at the order 16, nm = n = 16.
-struct Problem16 {
-  static constexpr int n = 16;
-  double ar[n * n];
-  double ai[n * n];
-  double w[n];
-  double zr[n * n];
-  double zi[n * n];
-  double fv1[n];
-  double fv2[n];
-  double fm1[2 * n];
-  int ierr = 0;
-};
-
-// ch(16, 16, ...) for two problems. Each gets exactly the results of ch
-// alone; without vectors, the QL iterations of the two run side by side.
-void ch_pair(int matz, Problem16& a, Problem16& b);
 
 // Householder reduction of the Hermitian matrix ar + i ai to the real
 // symmetric tridiagonal matrix with diagonal d and sub-diagonal e (e(i)
@@ -79,32 +58,13 @@ void htribk(int nm, int n, const double* ar, const double* ai, const double* tau
             double* zr, double* zi);
 
 // Modulus sqrt(x^2 + y^2) of the complex number x + i y, to double accuracy:
-// exactly 0 for (0, 0), free of overflow and underflow of the squares. Inline:
-// the reduction takes it once per row, on the chain of dependent operations.
-inline double complex_modulus(double x, double y) {
-  double a = std::fabs(x);
-  double b = std::fabs(y);
-  if (std::isinf(a) || std::isinf(b)) return std::numeric_limits<double>::infinity();
-  if (std::isnan(a) || std::isnan(b)) return a + b;
-  if (a < b) std::swap(a, b);
-  if (a == 0.0) return 0.0;
-  // Scale by a power of two (exact) so that the squares neither overflow nor
-  // underflow; the tiny arguments of a divided row would otherwise square to 0.
-  constexpr double big = 0x1p+500;
-  constexpr double small = 0x1p-500;
-  constexpr double up = 0x1p+600;
-  constexpr double down = 0x1p-600;
-  if (a > big) {
-    a *= down;
-    b *= down;
-    return std::sqrt(a * a + b * b) * up;
-  }
-  if (a < small) {
-    a *= up;
-    b *= up;
-    return std::sqrt(a * a + b * b) * down;
-  }
-  return std::sqrt(a * a + b * b);
-}
+// exactly 0 for (0, 0), free of overflow and underflow of the squares.
+double complex_modulus(double x, double y);
+
+// The element next to the diagonal, of modulus f, in a row whose squared norm
+// has the root g (both after the division by the row's scale): negligible when
+// it is 0, or so small that g / f overflows. The reduction then treats it as
+// zero; with 1 + g / f it would turn every result into infinities and NaN.
+bool negligible(double f, double g);
 
 }  // namespace eigen

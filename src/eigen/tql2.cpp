@@ -5,14 +5,10 @@
 
 namespace eigen {
 
-namespace {
-
-template <typename Order>
-void tql2_body(Order nm, Order n, double* __restrict d_, double* __restrict e_,
-               double* __restrict z_, int& ierr) {
+void tql2(int nm, int n, double* d_, double* e_, double* z_, int& ierr) {
   const Vector1<double> d(d_);
   const Vector1<double> e(e_);
-  const Matrix1<double, Order> z(z_, nm);
+  const Matrix1<double> z(z_, nm);
 
   ierr = 0;
   // A matrix of order 1 is its own eigenvalue; orders below 1 have none.
@@ -108,16 +104,6 @@ void tql2_body(Order nm, Order n, double* __restrict d_, double* __restrict e_,
       }
     }
   }
-}
-
-}  // namespace
-
-void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
-  tql2_body(nm, n, d, e, z, ierr);
-}
-
-void fixed::tql2(double* d, double* e, double* z, int& ierr) {
-  tql2_body(Order16{}, Order16{}, d, e, z, ierr);
 }
 
 }  // namespace eigen

@@ -5,177 +5,89 @@
 
 namespace eigen {
 
-namespace {
+void tqlrat(int n, double* d_, double* e2_, int& ierr) {
+  const Vector1<double> d(d_);
+  const Vector1<double> e2(e2_);
 
-// The rational QL iteration of one tridiagonal matrix, written so that it can
-// stop after any row of a sweep and go on later: two of them can then take
-// their rows in turn, and the independent chains of divisions of the two
-// matrices overlap in the processor. Each matrix sees exactly the operations,
-// in exactly the order, of an iteration run alone.
-template <typename Order>
-class RationalQL {
- public:
-  RationalQL(Order n, double* d, double* e2, int& ierr) : n_(n), d(d), e2(e2), ierr_(ierr) {}
+  ierr = 0;
+  // A matrix of order 1 is its own eigenvalue; orders below 1 have none.
+  if (n <= 1) return;
 
-  // Sets up the iteration and runs it up to the first row of a sweep.
-  // False when there is nothing left to do.
-  bool start() {
-    ierr_ = 0;
-    // A matrix of order 1 is its own eigenvalue; orders below 1 have none.
-    if (n_ <= 1) return false;
+  // From here on e2(i) couples rows i and i+1.
+  for (int i = 2; i <= n; ++i) e2(i - 1) = e2(i);
+  e2(n) = 0.0;
 
-    // From here on e2(i) couples rows i and i+1.
-    for (int i = 2; i <= n_; ++i) e2(i - 1) = e2(i);
-    e2(n_) = 0.0;
-    l_ = 1;
-    return next_eigenvalue();
-  }
+  double f = 0.0;  // sum of the shifts
+  double b = 0.0;  // running tolerance
+  double c = 0.0;  // b * b
 
-  // Rows of the current sweep still to be made.
-  int rows_left() const { return i_ - l_ + 1; }
-
-  // The next row i of the sweep over rows m down to l.
-  void row() {
-    const int i = i_--;
-    p_ = g_ * h_;
-    r_ = p_ + e2(i);
-    e2(i + 1) = s_ * r_;
-    s_ = e2(i) / r_;
-    d(i + 1) = h_ + s_ * (h_ + d(i));
-    g_ = d(i) - e2(i) / g_;
-    if (g_ == 0.0) g_ = b_;
-    h_ = g_ * p_ / r_;
-  }
-
-  // After the last row of a sweep: the convergence test, then another sweep
-  // or the next eigenvalues, up to the first row of the next sweep. False
-  // when there is nothing left to do.
-  bool end_sweep() {
-    double e2l = s_ * g_;
-    d(l_) = h_;
-    // Converged when the new squared element e2(l) * h is at most c.
-    bool converged = h_ == 0.0 || std::fabs(e2l) <= std::fabs(c_ / h_);
-    if (!converged) {
-      e2l = e2l * h_;
-      converged = e2l == 0.0;
+  for (int l = 1; l <= n; ++l) {
+    int j = 0;
+    // b = max(b, eps (|d(l)| + |e(l)|)), c = b^2
+    double h = eps * (std::fabs(d(l)) + std::sqrt(e2(l)));
+    if (!(b > h)) {
+      b = h;
+      c = b * b;
     }
-    e2(l_) = e2l;
-    if (!converged) return begin_sweep(e2l);
-    insert();
-    ++l_;
-    return next_eigenvalue();
-  }
 
- private:
-  // Eigenvalues l, l+1, ... up to the first that needs a sweep.
-  bool next_eigenvalue() {
-    for (; l_ <= n_; ++l_) {
-      j_ = 0;
-      const double h = eps * (std::fabs(d(l_)) + std::sqrt(e2(l_)));
-      if (!(b_ > h)) {
-        b_ = h;
-        c_ = b_ * b_;
+    // m = first row at or after l whose squared coupling is at most c; the
+    // search ends at n even when the tolerance is not a number.
+    int m = l;
+    while (m < n && !(e2(m) <= c)) ++m;
+
+    while (m != l) {
+      if (j == max_sweeps) {
+        ierr = l;
+        return;
       }
+      ++j;
 
-      // Look for a small squared sub-diagonal element; the search ends at n
-      // even when the tolerance is not a number.
-      m_ = l_;
-      while (m_ < n_ && !(e2(m_) <= c_)) ++m_;
+      // Shift every d(i), i > l, by h, the eigenvalue of the 2 x 2 block of
+      // rows l, l+1 nearer to d(l): p = (d(l+1) - d(l)) / 2e(l),
+      // r = sign(p) sqrt(p^2 + 1), d(l) = e(l) / (p + r).
+      double s = std::sqrt(e2(l));
+      double g = d(l);
+      double p = (d(l + 1) - g) / (2.0 * s);
+      double r = std::copysign(std::sqrt(p * p + 1.0), p);
+      d(l) = s / (p + r);
+      h = g - d(l);
+      for (int i = l + 1; i <= n; ++i) d(i) = d(i) - h;
+      f = f + h;
 
-      if (m_ != l_) return begin_sweep(e2(l_));
-      insert();
+      // Rational QL sweep over rows m down to l, on the squares only; a zero
+      // divisor g is replaced by the tolerance b.
+      g = d(m);
+      if (g == 0.0) g = b;
+      h = g;
+      s = 0.0;
+      for (int i = m - 1; i >= l; --i) {
+        p = g * h;
+        r = p + e2(i);
+        e2(i + 1) = s * r;
+        s = e2(i) / r;
+        d(i + 1) = h + s * (h + d(i));
+        g = d(i) - e2(i) / g;
+        if (g == 0.0) g = b;
+        h = g * p / r;
+      }
+      e2(l) = s * g;
+      d(l) = h;
+
+      // Converged when the new squared element e2(l) h is at most c.
+      if (h == 0.0) break;
+      if (std::fabs(e2(l)) <= std::fabs(c / h)) break;
+      e2(l) = e2(l) * h;
+      if (e2(l) == 0.0) break;
     }
-    return false;
-  }
 
-  // A sweep for eigenvalue l, whose squared sub-diagonal element e2(l) is e2l.
-  bool begin_sweep(double e2l) {
-    if (j_ == max_sweeps) {
-      ierr_ = l_;
-      return false;
-    }
-    ++j_;
-
-    // Shift by the eigenvalue of the leading 2 x 2 block nearer to d(l).
-    double s = std::sqrt(e2l);
-    double g = d(l_);
-    const double p = (d(l_ + 1) - g) / (2.0 * s);
-    double r = std::sqrt(p * p + 1.0);
-    r = std::copysign(r, p);
-    d(l_) = s / (p + r);
-    const double h = g - d(l_);
-    const double dm = d(m_) - h;  // what the shift leaves in d(m), m > l
-    for (int i = l_ + 1; i <= n_; ++i) d(i) = d(i) - h;
-    f_ = f_ + h;
-
-    // Rational QL sweep over rows m down to l.
-    g_ = dm;
-    if (g_ == 0.0) g_ = b_;
-    h_ = g_;
-    s_ = 0.0;
-    i_ = m_ - 1;
-    return true;
-  }
-
-  // Inserts eigenvalue l among those found so far, above any equal ones.
-  void insert() {
-    const double p = d(l_) + f_;
-    int i = l_;
+    // Insert d(l) + f among the eigenvalues found so far, above equal ones.
+    const double p = d(l) + f;
+    int i = l;
     while (i >= 2 && !(p >= d(i - 1))) {
       d(i) = d(i - 1);
       --i;
     }
     d(i) = p;
-  }
-
-  Order n_;
-  const Vector1<double> d;
-  const Vector1<double> e2;
-  int& ierr_;
-  double f_ = 0.0;  // sum of the shifts
-  double b_ = 0.0;  // running tolerance
-  double c_ = 0.0;  // b * b
-  int l_ = 1;       // eigenvalue being determined
-  int m_ = 1;       // last row of its block
-  int j_ = 0;       // sweeps made for it
-  int i_ = 0;       // next row of the sweep
-  double g_ = 0.0, h_ = 0.0, s_ = 0.0, p_ = 0.0, r_ = 0.0;
-};
-
-template <typename Order>
-void tqlrat_body(Order n, double* __restrict d, double* __restrict e2, int& ierr) {
-  RationalQL<Order> q(n, d, e2, ierr);
-  for (bool going = q.start(); going; going = q.end_sweep()) {
-    while (q.rows_left() > 0) q.row();
-  }
-}
-
-}  // namespace
-
-void tqlrat(int n, double* d, double* e2, int& ierr) { tqlrat_body(n, d, e2, ierr); }
-
-void fixed::tqlrat(double* d, double* e2, int& ierr) { tqlrat_body(Order16{}, d, e2, ierr); }
-
-void fixed::tqlrat_pair(double* d1, double* e21, int& ierr1, double* d2, double* e22,
-                        int& ierr2) {
-  RationalQL<Order16> a(Order16{}, d1, e21, ierr1);
-  RationalQL<Order16> b(Order16{}, d2, e22, ierr2);
-  bool going_a = a.start();
-  bool going_b = b.start();
-  while (going_a && going_b) {
-    // Rows of both sweeps in turn, as far as the shorter one goes.
-    for (int k = a.rows_left() < b.rows_left() ? a.rows_left() : b.rows_left(); k > 0; --k) {
-      a.row();
-      b.row();
-    }
-    if (a.rows_left() == 0) going_a = a.end_sweep();
-    if (b.rows_left() == 0) going_b = b.end_sweep();
-  }
-  for (; going_a; going_a = a.end_sweep()) {
-    while (a.rows_left() > 0) a.row();
-  }
-  for (; going_b; going_b = b.end_sweep()) {
-    while (b.rows_left() > 0) b.row();
   }
 }
 

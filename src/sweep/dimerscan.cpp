@@ -5,6 +5,7 @@
 
 #include "eigen/eigen.hpp"
 #include "sweep/hamiltonian.hpp"
+#include "sweep/passes.hpp"
 #include "textio/statements.hpp"
 
 namespace {
@@ -13,6 +14,16 @@ using textio::Location;
 
 constexpr const char* source = "dimerscan";
 constexpr Location at(int line) { return Location{source, line}; }
+
+// Line numbers of the statements, which error reports name.
+namespace line {
+constexpr int prompt_j = 41, read_j = 43;
+constexpr int prompt_range = 44, read_range = 47;
+constexpr int prompt_d2 = 48, read_d2 = 50;
+constexpr int prompt_ratios = 51, read_ratios = 53;
+constexpr int prompt_vectors = 60, read_vectors = 63;
+constexpr int level_record = 265, gap_record = 268;
+}  // namespace line
 
 // Units of the console and of the result files.
 constexpr int console = 6;
@@ -39,11 +50,25 @@ bool sweep_ends(double D1min, double D1max, double step) {
   return D1min > D1max || static_cast<double>(max_passes) * step + D1min > D1max;
 }
 
+void refuse_endless_sweep() {
+  textio::report_failure(at(line::read_range),
+                         {textio::ErrorKind::bad_value,
+                          "D1 sweep does not end: the step must be positive and give at most " +
+                              std::to_string(max_passes) + " passes"});
+}
+
+// A pass whose diagonalisation failed ends the run instead of writing
+// meaningless energies.
+void refuse_unconverged(int ierr) {
+  textio::report_failure(at(line::level_record),
+                         {textio::ErrorKind::bad_value,
+                          "Eigenvalue " + std::to_string(ierr) + " did not converge in " +
+                              std::to_string(eigen::max_sweeps) + " iterations"});
+}
+
 }  // namespace
 
 void MAIN__() {
-  constexpr int n = sweep::n_states;
-
   textio::Format prompt_j, prompt_range, prompt_d2, prompt_ratios, prompt_vectors, record;
   textio::compile_format(prompt_j, f1);
   textio::compile_format(prompt_range, f2);
@@ -62,61 +87,43 @@ void MAIN__() {
   double ratio2 = 0.0;
   std::int32_t matz = 1;
 
-  textio::write(at(41), console, prompt_j);
-  textio::read(at(43), J);
-  textio::write(at(44), console, prompt_range);
-  textio::read(at(47), D1min, D1max, step);
-  if (!sweep_ends(D1min, D1max, step)) {
-    textio::report_failure(
-        at(47), {textio::ErrorKind::bad_value,
-                 "D1 sweep does not end: the step must be positive and give at most "
-                 "2147483647 passes"});
+  textio::write(at(line::prompt_j), console, prompt_j);
+  textio::read(at(line::read_j), J);
+  textio::write(at(line::prompt_range), console, prompt_range);
+  textio::read(at(line::read_range), D1min, D1max, step);
+  if (!sweep_ends(D1min, D1max, step)) refuse_endless_sweep();
+  textio::write(at(line::prompt_d2), console, prompt_d2);
+  textio::read(at(line::read_d2), D2);
+  textio::write(at(line::prompt_ratios), console, prompt_ratios);
+  textio::read(at(line::read_ratios), ratio1, ratio2);
+  textio::write(at(line::prompt_vectors), console, prompt_vectors);
+  textio::read(at(line::read_vectors), matz);
+
+  // Sixteen records of D1 and each energy, ascending, and one of D1 and the gap.
+  const auto write_pass = [&record](const sweep::Pass& pass) {
+    if (pass.ierr != 0) refuse_unconverged(pass.ierr);
+    const double D1 = pass.D1;
+    const double* w = pass.w;
+    for (int i = 0; i < sweep::Pass::n; ++i) {
+      textio::write(at(line::level_record), levels_unit, record, {D1, w[i]});
+    }
+    const double gap = w[2] - w[0];
+    textio::write(at(line::gap_record), gap_unit, record, {D1, gap});
+  };
+
+  // For each pass: build, solve (a batch at a time), write.
+  sweep::PassBatch batch(matz);
+  for (std::int64_t kpass = 1;; ++kpass) {
+    // D1 afresh from the pass counter, never accumulated.
+    const double D1 = static_cast<double>(kpass - 1) * step + D1min;
+    // Both ions carry D1; the D2 read above takes no part.
+    D2 = D1;
+    const double E1 = D1 * ratio1;
+    const double E2 = D2 * ratio2;
+    if (D1 > D1max) break;
+    sweep::Pass& pass = batch.next(D1);
+    sweep::build_spin_hamiltonian(J, D1, D2, E1, E2, pass.ar, pass.ai, pass.w);
+    batch.solve_when_full(write_pass);
   }
-  textio::write(at(48), console, prompt_d2);
-  textio::read(at(50), D2);
-  textio::write(at(51), console, prompt_ratios);
-  textio::read(at(53), ratio1, ratio2);
-  textio::write(at(60), console, prompt_vectors);
-  textio::read(at(63), matz);
-
-  // Passes are computed two at a time (the eigenvalues of both come out as
-  // if computed alone) and written in their order.
-  eigen::Problem16 pass[2];
-  double D1_of[2];
-
-  for (std::int64_t kpass = 1;; kpass += 2) {
-    int passes = 0;
-    for (; passes < 2; ++passes) {
-      // D1 afresh from the pass counter, never accumulated.
-      const double D1 = static_cast<double>(kpass + passes - 1) * step + D1min;
-      // Both ions carry D1; the D2 read above takes no part.
-      D2 = D1;
-      const double E1 = D1 * ratio1;
-      const double E2 = D2 * ratio2;
-      if (D1 > D1max) break;
-      D1_of[passes] = D1;
-      eigen::Problem16& p = pass[passes];
-      sweep::build_spin_hamiltonian(J, D1, D2, E1, E2, p.ar, p.ai, p.w);
-    }
-    if (passes == 2) {
-      eigen::ch_pair(matz, pass[0], pass[1]);
-    } else if (passes == 1) {
-      eigen::Problem16& p = pass[0];
-      eigen::ch(n, n, p.ar, p.ai, p.w, matz, p.zr, p.zi, p.fv1, p.fv2, p.fm1, p.ierr);
-    }
-
-    for (int k = 0; k < passes; ++k) {
-      const double D1 = D1_of[k];
-      const double* w = pass[k].w;
-      if (pass[k].ierr != 0) {
-        textio::report_failure(at(265), {textio::ErrorKind::bad_value,
-                                         "Eigenvalue " + std::to_string(pass[k].ierr) +
-                                             " did not converge in 30 iterations"});
-      }
-      for (int i = 0; i < n; ++i) textio::write(at(265), levels_unit, record, {D1, w[i]});
-      const double gap = w[2] - w[0];
-      textio::write(at(268), gap_unit, record, {D1, gap});
-    }
-    if (passes < 2) break;
-  }
+  batch.finish(write_pass);
 }

@@ -68,7 +68,7 @@ TEST(Tql2, NanInputStaysInsideArrays) {
   }
 }
 
-TEST(Tql2, SeededMatricesMatchLapack) {
+TEST(Tql2, SeededMatricesMatchTheReference) {
   for (Kind kind : all_kinds)
     for (int n = 1; n <= 40; ++n) {
       SCOPED_TRACE(testing::Message() << "kind " << int(kind) << ", n " << n);

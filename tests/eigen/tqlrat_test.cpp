@@ -1,6 +1,6 @@
 // Tests of tqlrat: results where the steps pin them, and the 30-sweep
 // limit reached through a NaN tolerance. On seeded matrices tqlrat runs in
-// Ch.SeededMatricesMatchLapack (matz = 0), which checks exactly htridi + tqlrat.
+// Ch.SeededMatricesMatchTheReference (matz = 0), which checks exactly htridi + tqlrat.
 #include "eigen_test_support.hpp"
 
 namespace {

@@ -1,0 +1,12 @@
+// The widths of any processor but x86-64: vectors of two lanes.
+#include "eigen/order16/kernels.hpp"
+
+namespace eigen::order16 {
+
+bool has(Width width) { return width == Width::two; }
+
+void reduce(Width /*width*/, const Reduction* matrices, int count) {
+  reduce_two_lanes(matrices, count);
+}
+
+}  // namespace eigen::order16

@@ -1,0 +1,158 @@
+// tqlrat of two tridiagonal matrices of order 16, the rows of their sweeps
+// taken in turn, so that the independent chains of divisions of the two
+// overlap in the processor. Each iteration is written so that it can stop
+// after any row of a sweep and go on later; each matrix sees exactly the
+// operations, in exactly the order, of tqlrat alone.
+#include <cmath>
+
+#include "eigen/eigen.hpp"
+#include "eigen/order16/kernels.hpp"
+
+namespace eigen::order16 {
+
+namespace {
+
+class RationalQL {
+ public:
+  RationalQL(double* d, double* e2, int& ierr) : d_(d), e2_(e2), ierr_(ierr) {}
+
+  // Sets up the iteration and runs it up to the first row of a sweep.
+  // False when there is nothing left to do.
+  bool start() {
+    ierr_ = 0;
+    // From here on e2(i) couples rows i and i+1.
+    for (int i = 2; i <= n; ++i) e2(i - 1) = e2(i);
+    e2(n) = 0.0;
+    l_ = 1;
+    return next_eigenvalue();
+  }
+
+  // Rows of the current sweep still to be made.
+  int rows_left() const { return i_ - l_ + 1; }
+
+  // The next row i of the sweep over rows m down to l.
+  void row() {
+    const int i = i_--;
+    p_ = g_ * h_;
+    r_ = p_ + e2(i);
+    e2(i + 1) = s_ * r_;
+    s_ = e2(i) / r_;
+    d(i + 1) = h_ + s_ * (h_ + d(i));
+    g_ = d(i) - e2(i) / g_;
+    if (g_ == 0.0) g_ = b_;
+    h_ = g_ * p_ / r_;
+  }
+
+  // After the last row of a sweep: the convergence test, then another sweep
+  // or the next eigenvalues, up to the first row of the next sweep. False
+  // when there is nothing left to do.
+  bool end_sweep() {
+    double e2l = s_ * g_;
+    d(l_) = h_;
+    // Converged when the new squared element e2(l) * h is at most c.
+    bool converged = h_ == 0.0 || std::fabs(e2l) <= std::fabs(c_ / h_);
+    if (!converged) {
+      e2l = e2l * h_;
+      converged = e2l == 0.0;
+    }
+    e2(l_) = e2l;
+    if (!converged) return begin_sweep(e2l);
+    insert();
+    ++l_;
+    return next_eigenvalue();
+  }
+
+ private:
+  double& d(int i) const { return d_[i - 1]; }
+  double& e2(int i) const { return e2_[i - 1]; }
+
+  // Eigenvalues l, l+1, ... up to the first that needs a sweep.
+  bool next_eigenvalue() {
+    for (; l_ <= n; ++l_) {
+      j_ = 0;
+      const double h = eps * (std::fabs(d(l_)) + std::sqrt(e2(l_)));
+      if (!(b_ > h)) {
+        b_ = h;
+        c_ = b_ * b_;
+      }
+      m_ = l_;
+      while (m_ < n && !(e2(m_) <= c_)) ++m_;
+      if (m_ != l_) return begin_sweep(e2(l_));
+      insert();
+    }
+    return false;
+  }
+
+  // A sweep for eigenvalue l, whose squared sub-diagonal element e2(l) is e2l.
+  bool begin_sweep(double e2l) {
+    if (j_ == max_sweeps) {
+      ierr_ = l_;
+      return false;
+    }
+    ++j_;
+    const double s = std::sqrt(e2l);
+    const double g = d(l_);
+    const double p = (d(l_ + 1) - g) / (2.0 * s);
+    const double r = std::copysign(std::sqrt(p * p + 1.0), p);
+    d(l_) = s / (p + r);
+    const double h = g - d(l_);
+    const double dm = d(m_) - h;  // what the shift leaves in d(m), m > l
+    for (int i = l_ + 1; i <= n; ++i) d(i) = d(i) - h;
+    f_ = f_ + h;
+    g_ = dm;
+    if (g_ == 0.0) g_ = b_;
+    h_ = g_;
+    s_ = 0.0;
+    i_ = m_ - 1;
+    return true;
+  }
+
+  // Inserts eigenvalue l among those found so far, above any equal ones.
+  void insert() {
+    const double p = d(l_) + f_;
+    int i = l_;
+    while (i >= 2 && !(p >= d(i - 1))) {
+      d(i) = d(i - 1);
+      --i;
+    }
+    d(i) = p;
+  }
+
+  double* d_;
+  double* e2_;
+  int& ierr_;
+  double f_ = 0.0;  // sum of the shifts
+  double b_ = 0.0;  // running tolerance
+  double c_ = 0.0;  // b * b
+  int l_ = 1;       // eigenvalue being determined
+  int m_ = 1;       // last row of its block
+  int j_ = 0;       // sweeps made for it
+  int i_ = 0;       // next row of the sweep
+  double g_ = 0.0, h_ = 0.0, s_ = 0.0, p_ = 0.0, r_ = 0.0;
+};
+
+}  // namespace
+
+void tqlrat_pair(double* const d[2], double* const e2[2], int* const ierr[2]) {
+  RationalQL a(d[0], e2[0], *ierr[0]);
+  RationalQL b(d[1], e2[1], *ierr[1]);
+  bool going_a = a.start();
+  bool going_b = b.start();
+  while (going_a && going_b) {
+    // Rows of both sweeps in turn, as far as the shorter one goes.
+    for (int k = a.rows_left() < b.rows_left() ? a.rows_left() : b.rows_left(); k > 0; --k) {
+      a.row();
+      b.row();
+    }
+    if (a.rows_left() == 0) going_a = a.end_sweep();
+    if (b.rows_left() == 0) going_b = b.end_sweep();
+  }
+  for (; going_a; going_a = a.end_sweep()) {
+    while (a.rows_left() > 0) a.row();
+  }
+  for (; going_b; going_b = b.end_sweep()) {
+    while (b.rows_left() > 0) b.row();
+  }
+}
+
+}  // namespace eigen::order16

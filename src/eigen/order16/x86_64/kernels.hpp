@@ -1,0 +1,12 @@
+// The reductions built for the vector extensions of x86-64; each file is
+// compiled for its instruction set, and runs only where the processor has it.
+#pragma once
+
+#include "eigen/order16/kernels.hpp"
+
+namespace eigen::order16 {
+
+void reduce_four_lanes_avx2(const Reduction* matrices, int count);
+void reduce_eight_lanes_avx512(const Reduction* matrices, int count);
+
+}  // namespace eigen::order16

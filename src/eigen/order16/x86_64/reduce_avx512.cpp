@@ -1,0 +1,11 @@
+// The reduction in vectors of eight lanes; built with AVX-512 (-mavx512f).
+#include "eigen/order16/reduction.hpp"
+#include "eigen/order16/x86_64/kernels.hpp"
+
+namespace eigen::order16 {
+
+void reduce_eight_lanes_avx512(const Reduction* matrices, int count) {
+  reduce_at_width<8>(matrices, count);
+}
+
+}  // namespace eigen::order16

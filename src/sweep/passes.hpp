@@ -1,0 +1,61 @@
+// The passes of the sweep in batches: each pass's Hamiltonian is built into
+// a free slot, the batch is diagonalised once it is full (or at the end),
+// and its passes are handed back in their order, each with the results it
+// would get from ch alone.
+#pragma once
+
+#include "sweep/hamiltonian.hpp"
+
+namespace sweep {
+
+// The arrays of one pass, as ch takes them.
+struct Pass {
+  static constexpr int n = n_states;
+  double D1 = 0.0;
+  double ar[n * n];
+  double ai[n * n];
+  double w[n];
+  double zr[n * n];
+  double zi[n * n];
+  double fv1[n];
+  double fv2[n];
+  double fm1[2 * n];
+  int ierr = 0;
+};
+
+class PassBatch {
+ public:
+  // Passes diagonalised together: two run side by side.
+  static constexpr int size = 2;
+
+  explicit PassBatch(int matz) : matz_(matz) {}
+
+  // The slot for the next pass, whose D1 is given.
+  Pass& next(double D1) {
+    Pass& p = passes_[count_++];
+    p.D1 = D1;
+    return p;
+  }
+
+  // Once the batch is full: diagonalises it and hands each pass to done in
+  // order. finish does so for the passes left at the end of the sweep.
+  template <typename Done>
+  void solve_when_full(Done&& done) {
+    if (count_ == size) finish(done);
+  }
+  template <typename Done>
+  void finish(Done&& done) {
+    solve();
+    for (int k = 0; k < count_; ++k) done(static_cast<const Pass&>(passes_[k]));
+    count_ = 0;
+  }
+
+ private:
+  void solve();  // ch for each of the first count_ passes
+
+  int matz_;
+  int count_ = 0;
+  Pass passes_[size];
+};
+
+}  // namespace sweep
