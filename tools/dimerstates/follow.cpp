@@ -12,7 +12,7 @@ namespace {
 // are any orthonormal basis of its eigenspace. Eigenvalues are good to a few
 // units of 1e-16 of the scale, so this is far above rounding and far below
 // any splitting a sweep resolves.
-constexpr double degenerate = 1e-9;
+constexpr double degenerate = 1e-11;
 
 // A score that is surely the largest of its row and of its column.
 constexpr double majority = 0.5 + 1e-9;
