@@ -524,7 +524,8 @@ TEST(Program, OptionsAndFileNames) {
   const PlotRun help = plot(box, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: dimerplot [options] [FORT10 [FORT20]]"), std::string::npos);
-  EXPECT_NE(help.out.find("--relative"), std::string::npos);
+  for (const char* word : {"--relative", "--J J", "--ratio1", "--ratio2", "S = 0, 1, 2, 3"})
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
   EXPECT_EQ(names_in(box.dir()), std::vector<std::string>{"in"});
 
   ASSERT_EQ(plot(box, {"-o", "one.svg", "in/a", "in/b"}).status, 0);

@@ -213,7 +213,8 @@ TEST(DimerstatesTest, HelpExplainsEveryOptionAndTheConventions) {
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.err, "");
   for (const char* word : {"--J", "--D1", "--ratio1", "--ratio2", "--csv", "--help", "-2 J S1.S2",
-                           "cm-1", "0.1 T", "along x", "2.0", "D2 = D1", "|m1, m2>"})
+                           "cm-1", "0.1 T", "along x", "2.0", "D2 = D1", "|m1, m2>", "FROM:TO:STEP",
+                           "2147483647", "state", "overlap"})
     EXPECT_NE(o.out.find(word), std::string::npos) << word;
 }
 
