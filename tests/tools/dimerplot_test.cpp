@@ -926,7 +926,12 @@ TEST(Program, LongSweepOfStatesDrawsInSeconds) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_EQ(run.status, 0) << run.err;
   std::printf("dimerplot --J on 200001 passes: %.2f s\n", seconds);
-  EXPECT_LT(seconds, 10.0);
+#ifdef __SANITIZE_ADDRESS__
+  constexpr double limit = 60.0;  // checked code runs several times slower
+#else
+  constexpr double limit = 10.0;
+#endif
+  EXPECT_LT(seconds, limit);
   const std::string svg = e2e::slurp(box.dir() / "levels.svg").value();
   EXPECT_NE(svg.find("data-passes=\"200001\""), std::string::npos);
   for (int k = 1; k <= levels; ++k)

@@ -159,6 +159,12 @@ std::array<int, n> Follower::next(Spectrum& s) {
             best_b = b;
           }
       }
+      if (best_a < 0) {
+        // Scores that are not numbers (vectors that are not): in order.
+        best_a = static_cast<int>(std::find(level_of.begin(), level_of.end(), -1) - level_of.begin());
+        best_b = static_cast<int>(std::find(state_of.begin(), state_of.end(), -1) - state_of.begin());
+        best = 0.0;
+      }
       level_of[best_a] = best_b;
       state_of[best_b] = best_a;
       weight[best_a] = best;
