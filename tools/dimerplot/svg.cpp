@@ -254,7 +254,12 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
   append(out, "<rect width=\"%d\" height=\"%d\" fill=\"white\"/>\n", page_width, page_height);
   append(out, "<text x=\"%d\" y=\"28\" text-anchor=\"middle\" font-size=\"15\">%s</text>\n",
          page_width / 2,
-         relative ? "The sixteen levels above the lowest one against D1" : "The sixteen levels against D1");
+         f != nullptr
+             ? (relative ? "The sixteen states above the lowest level against D1, followed "
+                           "through crossings"
+                         : "The sixteen states against D1, followed through crossings")
+             : (relative ? "The sixteen levels above the lowest one against D1"
+                         : "The sixteen levels against D1"));
 
   panel_open(out, "levels", top);
   frame(out, top, relative ? "Energy above the lowest level (cm-1)" : "Energy (cm-1)");
@@ -321,8 +326,7 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
                                   : "from " + number(s.d1.front()) + " to " + number(s.d1.back())) +
                      (f == nullptr ? " cm-1; levels 1 to 16 in ascending order"
                                    : " cm-1; " + parameters +
-                                         "; states numbered by their order at the first D1, "
-                                         "followed by their eigenvectors, coloured by S") +
+                                         "; states numbered by rank at the first D1") +
                      (relative ? ", each minus the lowest at its D1" : "") + ".";
   std::string note2 = "Left out (NaN or infinite): " + std::to_string(level_left_out) + " of " +
                       std::to_string(passes * levels) + " level values, " +
