@@ -896,13 +896,17 @@ TEST(Program, EndlessOrBinaryInputEndsAtItsFirstBadLine) {
       {__LINE__, {"binary"},
        "binary, line 1: the record does not end with CR LF\n"},
   };
+  // A child's peak counts what it shares of this process after the fork:
+  // measured against a run that reads nothing.
+  const BoundedRun help = bounded_plot(box, {"--help"});
+  ASSERT_EQ(help.status, 0);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.line);
     const BoundedRun r = bounded_plot(box, row.args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "dimerplot: " + row.message);
     EXPECT_LT(r.seconds, 5.0);
-    EXPECT_LT(r.peak_kib, 64 * 1024) << "peak memory in KiB";
+    EXPECT_LT(r.peak_kib, help.peak_kib + 32 * 1024) << "peak memory in KiB";
   }
   EXPECT_FALSE(fs::exists(box.dir() / "levels.svg"));
 }
