@@ -160,6 +160,35 @@ def main():
             check(all(v >= -lv.tol_y for key, pts in drawn.items() if key[0] == "level"
                       for _, v in pts), "no level below zero")
 
+        # The states of the sweep's own parameters: every point of every state's
+        # line lies on one of the levels of its pass, each pass holds every state once.
+        root = plot(dimerplot, tmp, "--J", "-1", "--ratio1", "0.1", "-o", "states.svg")
+        if root is not None:
+            lv = Panel(panels(root)["levels"])
+            by_pass = {}
+            for d1, v in levels:
+                by_pass.setdefault(d1, []).append(v)
+            d1s = sorted(by_pass)
+            seen = {}
+            for line in root.iter(SVG + "polyline"):
+                if line.get("class") != "state":
+                    continue
+                state = int(line.get("data-state"))
+                for x, y in points(line):
+                    d1, v = lv.data(x, y)
+                    near = min(d1s, key=lambda d: abs(d - d1))
+                    check(abs(near - d1) <= lv.tol_x, "states: point off every pass at %g" % d1)
+                    on = [k for k, e in enumerate(by_pass[near]) if abs(e - v) <= lv.tol_y]
+                    check(on, "states: state %d off every level at D1 %g" % (state, near))
+                    seen.setdefault(near, set()).add(state)
+            check(len(seen) == 101 and all(s == set(range(1, 17)) for s in seen.values()),
+                  "states: every pass holds the sixteen states")
+            texts = [t.text for t in root.iter(SVG + "text")]
+            check(all("S = %d" % k in texts for k in range(4)), "states: the legend")
+            check(sorted(int(t.get("data-state")) for t in root.iter(SVG + "text")
+                         if t.get("class") == "state-label") == list(range(1, 17)),
+                  "states: a label for each state")
+
         # A single pass: sixteen short bars, the points still on the data.
         one = os.path.join(tmp, "one")
         os.mkdir(one)

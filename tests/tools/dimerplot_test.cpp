@@ -1,6 +1,8 @@
 // dimerplot: reading the result files, thinning, axes, and the built program
 // run on good and malformed input.
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,9 +15,13 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "axes.hpp"
+#include "common/passes.hpp"
+#include "followed.hpp"
+#include "states.hpp"
 #include "e2e/run.hpp"
 #include "records.hpp"
 #include "svg.hpp"
@@ -466,6 +472,13 @@ TEST(Program, MalformedInputGivesOneLineAndNoFile) {
        "too many files: 'x' (at most FORT10 and FORT20; dimerplot --help)"},
       {__LINE__, good.fort10, good.fort20, {"-o", "./fort.20"},
        "./fort.20: the SVG file would replace an input file"},
+      {__LINE__, good.fort10, good.fort20, {"--J"}, "option --J needs a value"},
+      {__LINE__, good.fort10, good.fort20, {"--J", "-1x"}, "value '-1x' of option --J is not a number"},
+      {__LINE__, good.fort10, good.fort20, {"--J", "-1", "--ratio2", "inf"},
+       "value 'inf' of option --ratio2 is not a finite number"},
+      {__LINE__, good.fort10, good.fort20, {"--J", "1", "--J", "1"}, "option --J given twice"},
+      {__LINE__, good.fort10, good.fort20, {"--ratio1", "0.1"},
+       "options --ratio1 and --ratio2 belong to --J, the sweep's own J"},
       {__LINE__, good.fort10, good.fort20, {"-o", "missing/levels.svg"},
        "missing/levels.svg: cannot write: No such file or directory"},
   };
@@ -511,7 +524,8 @@ TEST(Program, OptionsAndFileNames) {
   const PlotRun help = plot(box, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: dimerplot [options] [FORT10 [FORT20]]"), std::string::npos);
-  EXPECT_NE(help.out.find("--relative"), std::string::npos);
+  for (const char* word : {"--relative", "--J J", "--ratio1", "--ratio2", "S = 0, 1, 2, 3"})
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
   EXPECT_EQ(names_in(box.dir()), std::vector<std::string>{"in"});
 
   ASSERT_EQ(plot(box, {"-o", "one.svg", "in/a", "in/b"}).status, 0);
@@ -659,6 +673,280 @@ TEST(Program, LongSweepIsThinnedAndKeepsItsExtremes) {
     EXPECT_LE(points[k], 4u * 700);
     EXPECT_NEAR(highest[k], 100.0 + k, resolution) << "the one-pass spike is kept";
   }
+}
+
+// ---------------------------------------------------------------- states
+
+TEST(Agreement, ToTheDigitsPrinted) {
+  const struct {
+    int line;
+    double w, r, d1, scale, slope;
+    bool agrees;
+  } rows[] = {
+      {__LINE__, 4.2198849, 0.421988e1, 0, 7.5, 0, true},
+      {__LINE__, 4.219889, 0.421988e1, 0, 7.5, 0, true},   // 0.9 of a unit off
+      {__LINE__, 4.219891, 0.421988e1, 0, 7.5, 0, false},  // 1.1 units off
+      {__LINE__, -7.500009, -0.750000e1, 0, 7.5, 0, true},
+      {__LINE__, -7.500011, -0.750000e1, 0, 7.5, 0, false},
+      {__LINE__, 0.1000009, 0.100000e0, 0, 7.5, 0, true},  // a unit is 1e-6 here
+      {__LINE__, 0.1000011, 0.100000e0, 0, 7.5, 0, false},
+      {__LINE__, 0.99999949, 0.100000e1, 0, 7.5, 0, true},  // just below a power of ten
+      {__LINE__, 1.2e-15, 0.0, 0, 7.5, 0, true},             // zero up to rounding
+      {__LINE__, -3e-12, 0.114e-11, 0, 7.5, 0, true},
+      {__LINE__, 1e-9, 0.0, 0, 7.5, 0, false},
+      {__LINE__, 1e-9, 0.0, 0, 7.5e4, 0, true},
+      // D1 = 1.23457 is known to 5e-6: a level of slope 2 to 1e-5 more.
+      {__LINE__, 1e-3 + 9e-6, 0.100000e-2, 1.23457, 7.5, 2.0, true},
+      {__LINE__, 1e-3 - 9e-6, 0.100000e-2, 1.23457, 7.5, -2.0, true},
+      {__LINE__, 1e-3 + 1.2e-5, 0.100000e-2, 1.23457, 7.5, 2.0, false},
+      {__LINE__, 1e-3 + 9e-6, 0.100000e-2, 1.23457, 7.5, 0.0, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.line);
+    EXPECT_EQ(agrees(r.w, r.r, r.d1, r.scale, r.slope), r.agrees);
+  }
+}
+
+// The sweep's own states: recomputed, checked against fort.10, followed
+// through the crossings and coloured by spin; the wrong parameters refused.
+TEST(Program, StatesOfTheSweepsOwnParameters) {
+  e2e::Sandbox box;
+  const e2e::Outcome scan = e2e::run(box, "-1\n0 5 0.05\n0\n0 0\n0\n");
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  ASSERT_EQ(plot(box, {"-o", "levels.svg"}).status, 0);
+  const PlotRun run = plot(box, {"--J", "-1", "-o", "states.svg"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::string svg = e2e::slurp(box.dir() / "states.svg").value();
+  const std::string plain = e2e::slurp(box.dir() / "levels.svg").value();
+
+  for (int S = 0; S <= 3; ++S)
+    EXPECT_NE(svg.find(">S = " + std::to_string(S) + "</text>"), std::string::npos) << S;
+  EXPECT_EQ(svg.find("class=\"level\""), std::string::npos);
+  // Every state's line by its points (a polyline goes on from the last point
+  // of the one before it), and its spins.
+  std::array<std::vector<std::pair<double, double>>, levels> points;
+  std::array<std::vector<double>, levels> spins;
+  for (std::size_t at = svg.find("<polyline class=\"state\""); at != std::string::npos;
+       at = svg.find("<polyline class=\"state\"", at + 1)) {
+    const int state = std::stoi(svg.substr(svg.find("data-state=\"", at) + 12));
+    ASSERT_TRUE(state >= 1 && state <= 16);
+    spins[state - 1].push_back(std::stod(svg.substr(svg.find("data-spin=\"", at) + 11)));
+    const std::size_t p = svg.find("points=\"", at) + 8;
+    std::istringstream in(svg.substr(p, svg.find('"', p) - p));
+    double x, y;
+    char comma;
+    auto& line = points[state - 1];
+    const bool joined = !line.empty();
+    bool first = true;
+    while (in >> x >> comma >> y) {
+      if (first && joined) {
+        EXPECT_EQ(line.back(), std::make_pair(x, y)) << "the line goes on";
+      } else {
+        line.emplace_back(x, y);
+      }
+      first = false;
+    }
+  }
+  // The same for the levels of the plain drawing.
+  std::array<std::vector<std::pair<double, double>>, levels> ranks;
+  for (const Polyline& l : polylines(plain))
+    if (l.cls == "level") ranks[l.level - 1] = l.points;
+  const double left = attribute(svg, "levels", "data-left"),
+               right = attribute(svg, "levels", "data-right");
+  auto bend = [&](const std::array<std::vector<std::pair<double, double>>, levels>& lines) {
+    double most = 0;
+    for (const auto& line : lines)
+      for (std::size_t i = 1; i + 1 < line.size(); ++i)
+        if (line[i - 1].first >= left + 0.1 * (right - left))  // past D1 = 0.5 of 0 .. 5
+          most = std::max(most, std::fabs(line[i + 1].second - 2 * line[i].second +
+                                          line[i - 1].second));
+    return most;
+  };
+  for (int k = 0; k < levels; ++k) {
+    EXPECT_EQ(points[k].size(), 101u) << "state " << k + 1;
+    EXPECT_EQ(ranks[k].size(), 101u) << "level " << k + 1;
+    EXPECT_NE(svg.find("class=\"state-label\" data-state=\"" + std::to_string(k + 1) + "\""),
+              std::string::npos)
+        << "the label of state " << k + 1;
+  }
+  EXPECT_LT(bend(points), 0.25 * bend(ranks)) << bend(points) << " " << bend(ranks);
+  EXPECT_EQ(spins[0].front(), 0.0) << "the singlet";
+  EXPECT_EQ(spins[15].front(), 3.0) << "the top of the septet";
+
+  const struct {
+    int line;
+    std::vector<std::string> args;
+    std::string message;
+  } wrong[] = {
+      {__LINE__, {"--J", "-2"},
+       "fort.10, line 1: level 1 of D1 = 0 is -7.5, but -15 with J = -2, ratio1 = 0, ratio2 = 0: "
+       "these are not the sweep's parameters"},
+      {__LINE__, {"--J", "-1.00001"},
+       "fort.10, line 1: level 1 of D1 = 0 is -7.5, but -7.500075 with J = -1.00001, ratio1 = 0, "
+       "ratio2 = 0: these are not the sweep's parameters"},
+      {__LINE__, {"--J", "-1", "--ratio1", "0.01"},
+       "fort.10, line 18: level 2 of D1 = 0.05 is -5.59126, but -5.591724 with J = -1, ratio1 = "
+       "0.01, ratio2 = 0: these are not the sweep's parameters"},
+  };
+  const auto names = names_in(box.dir());
+  for (const auto& w : wrong) {
+    SCOPED_TRACE(w.line);
+    std::vector<std::string> args = w.args;
+    args.insert(args.end(), {"-o", "states.svg"});
+    const PlotRun r = plot(box, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "dimerplot: " + w.message + "\n");
+    EXPECT_EQ(e2e::slurp(box.dir() / "states.svg"), svg) << "the drawing stays as it was";
+    EXPECT_EQ(names_in(box.dir()), names);
+  }
+  // One level five units of its sixth digit off: refused at its line (D1 is
+  // known to half a unit of its own sixth digit, which moves a level too).
+  std::string fort10 = *scan.fort10;
+  const std::size_t line = 16 * 40 + 7;  // pass 41 (D1 = 2), level 7
+  const std::size_t at = (line - 1) * 29 + 15;
+  const double unit = std::pow(10.0, std::stoi(fort10.substr(at + 9, 3)) - 6);
+  char field[12];
+  textio::format_e_field(field, std::strtod(fort10.substr(at, 12).c_str(), nullptr) + 5 * unit,
+                         12, 6);
+  fort10.replace(at, 12, field, 12);
+  e2e::put(box.dir() / "fort.10", fort10);
+  const PlotRun r = plot(box, {"--J", "-1", "-o", "states.svg"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("dimerplot: fort.10, line " + std::to_string(line) + ": level 7 of D1 = 2 is ", 0), 0u)
+      << r.err;
+}
+
+struct BoundedRun {
+  int status = -1;
+  long peak_kib = 0;
+  double seconds = 0, cpu_seconds = 0;
+  std::string err;
+};
+
+// Runs dimerplot in box.dir() and measures its time, processor time and peak
+// memory; killed after timeout.
+BoundedRun bounded_plot(const e2e::Sandbox& box, const std::vector<std::string>& args,
+                        std::chrono::seconds timeout = std::chrono::seconds(20)) {
+  const std::string exe = DIMERPLOT;
+  const fs::path err = box.root() / "stderr";
+  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd2 = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd2 < 0 || ::chdir(box.dir().c_str()) != 0) ::_exit(126);
+    ::dup2(fd2, 2);
+    ::execv(exe.c_str(), argv.data());
+    ::_exit(127);
+  }
+  BoundedRun r;
+  int wstatus = 0;
+  rusage usage{};
+  while (::wait4(pid, &wstatus, WNOHANG, &usage) == 0) {
+    if (std::chrono::steady_clock::now() - start > timeout) {
+      ::kill(pid, SIGKILL);
+      ::wait4(pid, &wstatus, 0, &usage);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -WTERMSIG(wstatus);
+  r.peak_kib = usage.ru_maxrss;
+  r.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+  r.err = e2e::slurp(err).value_or("");
+  return r;
+}
+
+// Endless or binary input is refused at its first bad line, at once, in
+// bounded memory, whatever follows that line.
+TEST(Program, EndlessOrBinaryInputEndsAtItsFirstBadLine) {
+  e2e::Sandbox box;
+  const Files good = sweep_files(3);
+  e2e::put(box.dir() / "fort.10", good.fort10);
+  e2e::put(box.dir() / "fort.20", good.fort20);
+  // Files of 4 GiB that take no room: their holes read as NUL bytes.
+  const auto sparse = [&](const std::string& name, const std::string& head) {
+    e2e::put(box.dir() / name, head);
+    ASSERT_EQ(::truncate((box.dir() / name).c_str(), off_t{4} << 30), 0);
+  };
+  sparse("nul", "");
+  sparse("one-line", std::string(1 << 20, 'x'));
+  sparse("after-good", good.fort10 + " 0.150000E+01  ");
+  e2e::put(box.dir() / "binary",
+           std::string("\x7f" "ELF\x02\x01\n\0\0\0\n", 11) + std::string(1 << 20, '\x90'));
+  const std::string too_long =
+      ": a record has 27 characters (a blank, D1 in E12.6, two blanks, the value in E12.6), this "
+      "line has more than 4096\n";
+  const struct {
+    int line;
+    std::vector<std::string> args;
+    std::string message;
+  } rows[] = {
+      {__LINE__, {"/dev/zero"}, "/dev/zero, line 1" + too_long},
+      {__LINE__, {"fort.10", "/dev/zero"}, "/dev/zero, line 1" + too_long},
+      {__LINE__, {"--J", "-1", "/dev/zero"}, "/dev/zero, line 1" + too_long},
+      {__LINE__, {"nul"}, "nul, line 1" + too_long},
+      {__LINE__, {"one-line"}, "one-line, line 1" + too_long},
+      {__LINE__, {"after-good"}, "after-good, line 49" + too_long},
+      {__LINE__, {"binary"},
+       "binary, line 1: the record does not end with CR LF\n"},
+  };
+  // A child's peak counts what it shares of this process after the fork:
+  // measured against a run that reads nothing.
+  const BoundedRun help = bounded_plot(box, {"--help"});
+  ASSERT_EQ(help.status, 0);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    const BoundedRun r = bounded_plot(box, row.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "dimerplot: " + row.message);
+    EXPECT_LT(r.seconds, 5.0);
+    EXPECT_LT(r.peak_kib, help.peak_kib + 32 * 1024) << "peak memory in KiB";
+  }
+  EXPECT_FALSE(fs::exists(box.dir() / "levels.svg"));
+}
+
+// 200001 passes of a real sweep drawn state by state in a few seconds.
+TEST(Program, LongSweepOfStatesDrawsInSeconds) {
+  const double from = 0, to = 20, step = 1e-4;
+  std::string fort10, fort20;
+  fort10.reserve(std::size_t{200001} * levels * 29);
+  for (std::int64_t k = 1;; ++k) {
+    const double d1 = passes::d1_of(k, from, step);
+    if (d1 > to) break;
+    const states::Spectrum s = states::compute({-1.0, d1, 0.0, 0.0});
+    ASSERT_EQ(s.ierr, 0);
+    for (const states::Level& l : s.levels) fort10 += record(d1, l.energy);
+    fort20 += record(d1, s.levels[2].energy - s.levels[0].energy);
+  }
+  ASSERT_EQ(fort20.size(), 200001u * 29);
+  e2e::Sandbox box;
+  e2e::put(box.dir() / "fort.10", fort10);
+  e2e::put(box.dir() / "fort.20", fort20);
+  // Processor time: on a shared machine the time on the clock says more
+  // about the other processes than about this one.
+  const BoundedRun run = bounded_plot(box, {"--J", "-1"}, std::chrono::seconds(300));
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::printf("dimerplot --J on 200001 passes: %.2f s of processor time, %.2f s on the clock\n",
+              run.cpu_seconds, run.seconds);
+#ifdef __SANITIZE_ADDRESS__
+  constexpr double limit = 60.0;  // checked code runs several times slower
+#else
+  constexpr double limit = 10.0;
+#endif
+  EXPECT_LT(run.cpu_seconds, limit);
+  const std::string svg = e2e::slurp(box.dir() / "levels.svg").value();
+  EXPECT_NE(svg.find("data-passes=\"200001\""), std::string::npos);
+  for (int k = 1; k <= levels; ++k)
+    EXPECT_NE(svg.find("class=\"state-label\" data-state=\"" + std::to_string(k) + "\""),
+              std::string::npos)
+        << k;
+  EXPECT_LT(svg.size(), std::size_t{2} << 20) << "thinned";
 }
 
 }  // namespace

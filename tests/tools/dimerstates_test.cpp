@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <complex>
 #include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "common/passes.hpp"
 #include "e2e/run.hpp"
 #include "states.hpp"
 #include "textio/efield.hpp"
@@ -210,7 +213,8 @@ TEST(DimerstatesTest, HelpExplainsEveryOptionAndTheConventions) {
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.err, "");
   for (const char* word : {"--J", "--D1", "--ratio1", "--ratio2", "--csv", "--help", "-2 J S1.S2",
-                           "cm-1", "0.1 T", "along x", "2.0", "D2 = D1", "|m1, m2>"})
+                           "cm-1", "0.1 T", "along x", "2.0", "D2 = D1", "|m1, m2>", "FROM:TO:STEP",
+                           "2147483647", "state", "overlap"})
     EXPECT_NE(o.out.find(word), std::string::npos) << word;
 }
 
@@ -257,6 +261,230 @@ TEST(DimerstatesTest, SignedAndExponentValuesAreAccepted) {
   const e2e::Outcome plain = run_states({"--J", "1", "--csv"});
   ASSERT_EQ(plus.status, 0) << plus.err;
   EXPECT_EQ(plus.out, plain.out);
+}
+
+// ---------------------------------------------------------------- sweeps
+
+// One sweep followed state by state: per pass the spectrum (its vectors as the
+// follower left them) and the level of every state.
+struct Followed {
+  std::vector<double> d1;
+  std::vector<states::Spectrum> spectra;
+  std::vector<std::array<int, 16>> level_of;
+};
+Followed follow(double J, double from, double to, double step, double r1 = 0, double r2 = 0,
+                bool plain = false) {
+  Followed f;
+  states::Follower follower(plain);
+  for (std::int64_t k = 1;; ++k) {
+    const double D1 = passes::d1_of(k, from, step);
+    if (D1 > to) break;
+    states::Spectrum s = states::compute({J, D1, r1, r2});
+    EXPECT_EQ(s.ierr, 0);
+    f.level_of.push_back(follower.next(s));
+    f.d1.push_back(D1);
+    f.spectra.push_back(s);
+  }
+  return f;
+}
+
+// Past D1 = 0.5 of the sweep J = -1, D1 0 to 5 step 0.05: the ranks bend where
+// levels cross, the states go straight on, and keep their spin.
+TEST(Sweep, StatesGoStraightThroughCrossingsAndKeepTheirSpin) {
+  const Followed f = follow(-1.0, 0.0, 5.0, 0.05);
+  ASSERT_EQ(f.d1.size(), 101u);
+  auto energy = [&](std::size_t p, int k, bool by_state) {
+    return f.spectra[p].levels[by_state ? f.level_of[p][k] : k].energy;
+  };
+  auto s2 = [&](std::size_t p, int k, bool by_state) {
+    return f.spectra[p].levels[by_state ? f.level_of[p][k] : k].s2;
+  };
+  double bend[2] = {}, spin_step[2] = {}, spin_path[2] = {};
+  int crossed = 0;
+  for (int by = 0; by < 2; ++by)
+    for (int k = 0; k < 16; ++k)
+      for (std::size_t p = 1; p < f.d1.size(); ++p) {
+        if (f.d1[p - 1] < 0.5) continue;
+        const double ds = std::fabs(s2(p, k, by) - s2(p - 1, k, by));
+        spin_step[by] = std::max(spin_step[by], ds);
+        spin_path[by] += ds;
+        if (p + 1 < f.d1.size())
+          bend[by] = std::max(bend[by], std::fabs(energy(p + 1, k, by) - 2 * energy(p, k, by) +
+                                                  energy(p - 1, k, by)));
+        if (by == 1 && f.level_of[p][k] != f.level_of[p - 1][k]) ++crossed;
+      }
+  EXPECT_GT(crossed, 0) << "the sweep has crossings";
+  EXPECT_LT(bend[1], 0.25 * bend[0]) << "states " << bend[1] << ", ranks " << bend[0];
+  EXPECT_LT(spin_step[1], spin_step[0]);
+  EXPECT_LT(spin_path[1], spin_path[0]);
+}
+
+// Along every state the vector moves little from pass to pass, also where
+// levels are degenerate (J = 0: the ions' levels e_i + e_j = e_j + e_i), and
+// the vectors the follower puts into a degenerate eigenspace are still
+// orthonormal eigenvectors of the pass.
+TEST(Sweep, DegenerateLevelsKeepTheirStatesVectors) {
+  const struct {
+    int line;
+    double J, from, to, step, r1, r2;
+  } rows[] = {
+      {__LINE__, 0.0, 0.05, 3.0, 0.05, 0.0, 0.0},
+      {__LINE__, 0.0, 1.0, 2.0, 0.01, 0.2, 0.2},
+      {__LINE__, -1.0, 0.0, 5.0, 0.05, 0.0, 0.0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    const Followed f = follow(row.J, row.from, row.to, row.step, row.r1, row.r2);
+    int degenerate = 0;
+    double least = 1.0;
+    for (std::size_t p = 0; p < f.d1.size(); ++p) {
+      const states::Spectrum& s = f.spectra[p];
+      for (int b = 1; b < 16; ++b)
+        degenerate += s.levels[b].energy - s.levels[b - 1].energy < 1e-12 * 10;
+      double ar[256], ai[256], w[16];
+      sweep::build_spin_hamiltonian(row.J, f.d1[p], f.d1[p], f.d1[p] * row.r1, f.d1[p] * row.r2,
+                                    ar, ai, w);
+      for (int b = 0; b < 16; ++b) {
+        const Level& l = s.levels[b];
+        for (int c = 0; c < 16; ++c) {
+          std::complex<double> dot = 0;
+          for (int i = 0; i < 16; ++i)
+            dot += std::conj(std::complex<double>(l.re[i], l.im[i])) *
+                   std::complex<double>(s.levels[c].re[i], s.levels[c].im[i]);
+          ASSERT_NEAR(std::abs(dot), b == c ? 1.0 : 0.0, 1e-9) << p << " " << b << " " << c;
+        }
+        double residual = 0;
+        for (int i = 0; i < 16; ++i) {
+          std::complex<double> hv = -l.energy * std::complex<double>(l.re[i], l.im[i]);
+          for (int j = 0; j < 16; ++j)
+            hv += std::complex<double>(ar[j * 16 + i], ai[j * 16 + i]) *
+                  std::complex<double>(l.re[j], l.im[j]);
+          residual += std::norm(hv);
+        }
+        ASSERT_LT(std::sqrt(residual), 1e-10) << p << " " << b;
+        EXPECT_EQ(l.s2, states::plain_s2(l)) << "the sparse sum is the plain one";
+        EXPECT_EQ(l.sx, states::plain_sx(l));
+      }
+      if (p == 0) continue;
+      for (int k = 0; k < 16; ++k) {
+        const Level& now = s.levels[f.level_of[p][k]];
+        const Level& before = f.spectra[p - 1].levels[f.level_of[p - 1][k]];
+        std::complex<double> dot = 0;
+        for (int i = 0; i < 16; ++i)
+          dot += std::conj(std::complex<double>(before.re[i], before.im[i])) *
+                 std::complex<double>(now.re[i], now.im[i]);
+        least = std::min(least, std::norm(dot));
+      }
+    }
+    if (row.J == 0.0) {
+      EXPECT_GT(degenerate, 0) << "the sweep has degenerate levels";
+    }
+    EXPECT_GT(least, 0.5) << "a state's vector jumped";
+  }
+}
+
+// The shortcuts of the follower give what the full matching gives, bit for bit.
+TEST(Sweep, ShortcutsMatchThePlainMatching) {
+  const struct {
+    double J, from, to, step, r1, r2;
+  } rows[] = {{-1, 0, 5, 0.05, 0, 0}, {0, 0, 3, 0.05, 0, 0}, {0, 0.05, 3, 0.01, 0.2, 0.2},
+              {2.5, -4, 4, 0.1, 0.33, -0.1}, {-0.3, 0, 20, 0.02, 0, 0}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.J << " " << r.from << " " << r.step);
+    const Followed fast = follow(r.J, r.from, r.to, r.step, r.r1, r.r2);
+    const Followed plain = follow(r.J, r.from, r.to, r.step, r.r1, r.r2, true);
+    ASSERT_EQ(fast.level_of, plain.level_of);
+    for (std::size_t p = 0; p < fast.d1.size(); ++p)
+      for (int b = 0; b < 16; ++b) {
+        ASSERT_EQ(fast.spectra[p].levels[b].re, plain.spectra[p].levels[b].re);
+        ASSERT_EQ(fast.spectra[p].levels[b].im, plain.spectra[p].levels[b].im);
+      }
+  }
+}
+
+// The tool's sweep has the passes of dimerscan's: the same D1 and energy in
+// every record, the same number of passes; the state column a permutation of
+// the levels in each pass; the table one blank line after each pass.
+TEST(Sweep, PassesAreThoseOfTheProgram) {
+  const struct {
+    int line;
+    std::string J, from, to, step;
+  } rows[] = {
+      {__LINE__, "-1", "0", "5", "0.05"},    {__LINE__, "0.5", "-1", "1", "0.3"},
+      {__LINE__, "-2", "0.1", "0.7", "0.1"}, {__LINE__, "1", "1e-3", "2e-3", "1e-4"},
+      {__LINE__, "-1", "3", "3", "1"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    e2e::Sandbox box;
+    const e2e::Outcome scan =
+        e2e::run(box, row.J + "\n" + row.from + " " + row.to + " " + row.step + "\n0\n0 0\n0\n");
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    const std::string range = row.from + ":" + row.to + ":" + row.step;
+    const e2e::Outcome csv = run_states({"--J", row.J, "--D1", range, "--csv"});
+    const e2e::Outcome text = run_states({"--J", row.J, "--D1=" + range});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    ASSERT_EQ(text.status, 0) << text.err;
+    const std::vector<std::string> lines = lines_of(csv.out);
+    ASSERT_EQ((lines.size() - 1) * 29, scan.fort10->size());
+    EXPECT_EQ(lines[0], "D1,level,state,energy,above,S2,S,Sx,first_state,first_weight,"
+                        "second_state,second_weight");
+    std::vector<bool> seen(16);
+    for (std::size_t r = 1; r < lines.size(); ++r) {
+      const std::vector<std::string> f = csv_fields(lines[r]);
+      ASSERT_EQ(f.size(), 12u) << lines[r];
+      char field[12];
+      for (int c : {0, 3}) {
+        textio::format_e_field(field, std::strtod(f[c].c_str(), nullptr), 12, 6);
+        EXPECT_EQ(std::string(field, 12), scan.fort10->substr((r - 1) * 29 + (c ? 15 : 1), 12))
+            << lines[r];
+      }
+      EXPECT_EQ(std::stoi(f[1]), static_cast<int>((r - 1) % 16) + 1);
+      if ((r - 1) % 16 == 0) seen.assign(16, false);
+      const int state = std::stoi(f[2]);
+      ASSERT_TRUE(state >= 1 && state <= 16 && !seen[state - 1]) << lines[r];
+      seen[state - 1] = true;
+    }
+    // The table: two heading lines, then each pass's sixteen rows and a blank line.
+    const std::vector<std::string> table = lines_of(text.out);
+    const std::size_t passes = (lines.size() - 1) / 16;
+    ASSERT_EQ(table.size(), 2 + 17 * passes);
+    EXPECT_EQ(table[0].substr(0, 2), "# ");
+    EXPECT_EQ(table[1].substr(0, 2), "# ");
+    for (std::size_t p = 0; p < passes; ++p) EXPECT_EQ(table[2 + 17 * p + 16], "");
+  }
+}
+
+TEST(Sweep, RangesOfNoPassOrNoEnd) {
+  const struct {
+    int line;
+    std::string range;
+    std::string message;  // empty: status 0 and no pass
+  } rows[] = {
+      {__LINE__, "2:1:0.5", ""},
+      {__LINE__, "2:1:0", ""},
+      {__LINE__, "0:1:0", passes::endless},
+      {__LINE__, "0:1:-0.5", passes::endless},
+      {__LINE__, "0:1:1e-300", passes::endless},
+      {__LINE__, "0:1e6:1e-4", passes::endless},  // 1e10 passes
+      {__LINE__, "0:1", "value '0:1' of option --D1 is not one D1 nor FROM:TO:STEP"},
+      {__LINE__, "0:1:2:3", "value '0:1:2:3' of option --D1 is not one D1 nor FROM:TO:STEP"},
+      {__LINE__, "a:1:1", "value 'a' in 'a:1:1' of option --D1 is not a number"},
+      {__LINE__, "0:1:nan", "value 'nan' in '0:1:nan' of option --D1 is not a finite number"},
+      {__LINE__, "0::1", "value '' in '0::1' of option --D1 is not a number"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    const e2e::Outcome o = run_states({"--J=-1", "--csv", "--D1", row.range});
+    if (row.message.empty()) {
+      EXPECT_EQ(o.status, 0);
+      EXPECT_EQ(lines_of(o.out).size(), 1u) << "the header row alone";
+    } else {
+      EXPECT_EQ(o.status, 1);
+      EXPECT_EQ(o.out, "");
+      EXPECT_EQ(o.err, "dimerstates: " + row.message + " (try --help)\n");
+    }
+  }
 }
 
 }  // namespace

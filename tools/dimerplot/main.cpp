@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -14,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "followed.hpp"
 #include "records.hpp"
 #include "svg.hpp"
 
@@ -33,13 +36,28 @@ constexpr const char* usage =
     "  FORT20          the gap, one record a pass (default fort.20)\n"
     "  -o FILE         the SVG file to write (default levels.svg)\n"
     "  --relative      plot every energy minus the lowest at the same D1\n"
+    "  --J J           the sweep's exchange constant J in cm-1: draw its states,\n"
+    "                  followed through crossings and coloured by their spin\n"
+    "  --ratio1 R1     the sweep's E1/D1 (default 0; with --J only)\n"
+    "  --ratio2 R2     the sweep's E2/D2 (default 0; with --J only)\n"
     "  --help          show this text and exit\n"
     "\n"
     "Energies and D1 are in cm-1. NaN and infinite values are left out of the lines\n"
     "and counted in a note under the plot. Long sweeps are thinned to the first,\n"
     "last, lowest and highest point of every pixel column.\n"
-    "On malformed input one line on standard error names the file and the line;\n"
-    "the status is 1 and no SVG file is written.\n";
+    "\n"
+    "With --J, every pass is recomputed (D2 = D1, E1 = D1 x R1, E2 = D1 x R2) and\n"
+    "each level must agree with its record in FORT10 to the digits printed (within\n"
+    "a unit of the sixth digit; levels zero up to rounding agree absolutely). One\n"
+    "line is drawn per state: states are numbered by their rank at the first pass\n"
+    "and followed from pass to pass by the overlap of their eigenvectors, so a\n"
+    "state keeps its line where levels cross. A line's colour is its total spin S\n"
+    "from <S^2> = S (S + 1): one colour for each of S = 0, 1, 2, 3 (the legend),\n"
+    "mixed spins in between; each line carries its state number at its end.\n"
+    "\n"
+    "Each record is checked as it is read: on malformed input, or levels that are\n"
+    "not those of the parameters given, one line on standard error names the file\n"
+    "and the line; the status is 1 and no SVG file is written.\n";
 
 // A failure reported as "dimerplot: text", status 1.
 struct Failure {
@@ -57,12 +75,33 @@ std::string printable(std::string_view name) {
 struct Options {
   std::string levels = "fort.10", gap = "fort.20", output = "levels.svg";
   bool relative = false, help = false;
+  bool follow = false;  // --J given
+  dimerplot::SweepParameters p;
+  std::string parameters;  // the values as given, for the note
 };
+
+// The whole of text as a finite number (an optional leading '+').
+double number_of(const std::string& option, std::string_view text) {
+  std::string_view t = text;
+  if (t.size() > 1 && t[0] == '+' && t[1] != '-' && t[1] != '+') t.remove_prefix(1);
+  double v = 0.0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (ec == std::errc::result_out_of_range)
+    throw Failure{"value '" + printable(text) + "' of option " + option + " is out of range"};
+  if (ec != std::errc() || end != t.data() + t.size() || t.empty())
+    throw Failure{"value '" + printable(text) + "' of option " + option + " is not a number"};
+  if (!std::isfinite(v))
+    throw Failure{"value '" + printable(text) + "' of option " + option +
+                  " is not a finite number"};
+  return v;
+}
 
 Options parse_options(int argc, char** argv) {
   Options o;
   std::vector<std::string> files;
   bool output_given = false, options_end = false;
+  bool given[3] = {};
+  std::string values[3] = {"", "0", "0"};
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
     if (options_end || a.empty() || a[0] != '-' || a == "-") {
@@ -73,6 +112,16 @@ Options parse_options(int argc, char** argv) {
       o.help = true;
     } else if (a == "--relative") {
       o.relative = true;
+    } else if (a == "--J" || a == "--ratio1" || a == "--ratio2") {
+      const std::string option(a);
+      if (i + 1 == argc) throw Failure{"option " + option + " needs a value"};
+      const int which = a == "--J" ? 0 : a == "--ratio1" ? 1 : 2;
+      if (given[which]) throw Failure{"option " + option + " given twice"};
+      given[which] = true;
+      const std::string_view text = argv[++i];
+      double* const into[] = {&o.p.J, &o.p.ratio1, &o.p.ratio2};
+      *into[which] = number_of(option, text);
+      values[which] = printable(text);
     } else if (a == "-o") {
       if (i + 1 == argc) throw Failure{"option -o needs a file name"};
       if (output_given) throw Failure{"option -o given twice"};
@@ -88,29 +137,36 @@ Options parse_options(int argc, char** argv) {
                   "' (at most FORT10 and FORT20; dimerplot --help)"};
   for (const std::string& f : files)
     if (f.empty()) throw Failure{"an empty file name"};
+  if ((given[1] || given[2]) && !given[0])
+    throw Failure{"options --ratio1 and --ratio2 belong to --J, the sweep's own J"};
+  o.follow = given[0];
+  o.parameters = "J = " + values[0] + ", E1/D1 = " + values[1] + ", E2/D2 = " + values[2];
   if (files.size() > 0) o.levels = files[0];
   if (files.size() > 1) o.gap = files[1];
   return o;
 }
 
-std::string read_file(const std::string& path) {
+// The records of the file at path, each checked as it is read: a malformed
+// file ends the reading at its first bad line, whatever follows it.
+std::vector<dimerplot::Record> read_records(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw InputError(printable(path), 0, std::strerror(errno));
-  std::string bytes;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  dimerplot::RecordReader reader(printable(path));
   char buffer[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      const int e = errno;
-      ::close(fd);
-      throw InputError(printable(path), 0, std::strerror(e));
+      throw InputError(printable(path), 0, std::strerror(errno));
     }
-    bytes.append(buffer, static_cast<std::size_t>(n));
+    reader.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
   }
-  ::close(fd);
-  return bytes;
+  return reader.finish();
 }
 
 // Writes all of bytes to fd; 0 or the error that stopped it.
@@ -193,10 +249,18 @@ int run(int argc, char** argv) {
     throw Failure{printable(o.output) + ": the SVG file would replace an input file"};
 
   const std::string levels_name = printable(o.levels), gap_name = printable(o.gap);
-  const auto levels = dimerplot::parse_records(read_file(o.levels), levels_name);
-  const auto gap = dimerplot::parse_records(read_file(o.gap), gap_name);
-  const dimerplot::Sweep sweep = dimerplot::assemble(levels, levels_name, gap, gap_name);
-  write_whole(o.output, dimerplot::render_svg(sweep, o.relative));
+  dimerplot::Sweep sweep;
+  {
+    const auto levels = read_records(o.levels);
+    const auto gap = read_records(o.gap);
+    sweep = dimerplot::assemble(levels, levels_name, gap, gap_name);
+  }
+  if (!o.follow) {
+    write_whole(o.output, dimerplot::render_svg(sweep, o.relative));
+    return 0;
+  }
+  const dimerplot::Followed followed = dimerplot::follow_sweep(sweep, o.p, levels_name);
+  write_whole(o.output, dimerplot::render_svg(sweep, o.relative, followed, o.parameters));
   return 0;
 }
 

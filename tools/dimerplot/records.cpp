@@ -81,42 +81,66 @@ std::optional<double> parse_e_field(std::string_view f) {
   return value;
 }
 
-std::vector<Record> parse_records(std::string_view bytes, const std::string& file) {
-  if (bytes.empty()) throw InputError(file, 1, "empty file, no records");
-  std::vector<Record> records;
-  records.reserve(bytes.size() / (record_width + 2) + 1);
-  std::size_t pos = 0, line = 1;
-  while (pos < bytes.size()) {
-    std::size_t eol = bytes.find('\n', pos);
-    std::string_view text;
-    if (eol == std::string_view::npos) {
-      // The last record without its line end.
-      text = bytes.substr(pos);
-      if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-      eol = bytes.size();
-    } else {
-      text = bytes.substr(pos, eol - pos);
-      if (text.empty() || text.back() != '\r')
-        throw InputError(file, line, "the record does not end with CR LF");
-      text.remove_suffix(1);
-    }
-    if (text.size() != record_width)
-      throw InputError(file, line,
-                       "a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
-                       "in E12.6), this line has " +
-                           std::to_string(text.size()));
-    if (text[0] != ' ' || text[13] != ' ' || text[14] != ' ')
-      throw InputError(file, line,
-                       "not a record: a blank, D1 in E12.6, two blanks, the value in E12.6");
-    const auto d1 = parse_e_field(text.substr(1, field_width));
-    if (!d1) throw InputError(file, line, "D1 (columns 2-13) is not an E12.6 number");
-    const auto value = parse_e_field(text.substr(15, field_width));
-    if (!value) throw InputError(file, line, "the value (columns 16-27) is not an E12.6 number");
-    records.push_back({*d1, *value});
-    pos = eol + 1;
-    ++line;
+void RecordReader::check(std::string_view text, bool line_end) {
+  if (line_end) {
+    if (text.empty() || text.back() != '\r')
+      throw InputError(file_, line_, "the record does not end with CR LF");
+    text.remove_suffix(1);
+  } else if (!text.empty() && text.back() == '\r') {
+    text.remove_suffix(1);  // the last record, its LF missing
   }
-  return records;
+  if (text.size() != record_width)
+    throw InputError(file_, line_,
+                     "a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+                     "in E12.6), this line has " +
+                         std::to_string(text.size()));
+  if (text[0] != ' ' || text[13] != ' ' || text[14] != ' ')
+    throw InputError(file_, line_,
+                     "not a record: a blank, D1 in E12.6, two blanks, the value in E12.6");
+  const auto d1 = parse_e_field(text.substr(1, field_width));
+  if (!d1) throw InputError(file_, line_, "D1 (columns 2-13) is not an E12.6 number");
+  const auto value = parse_e_field(text.substr(15, field_width));
+  if (!value) throw InputError(file_, line_, "the value (columns 16-27) is not an E12.6 number");
+  records_.push_back({*d1, *value});
+  ++line_;
+}
+
+void RecordReader::feed(std::string_view bytes) {
+  seen_ = seen_ || !bytes.empty();
+  while (!bytes.empty()) {
+    const std::size_t eol = bytes.find('\n');
+    const std::size_t take = eol == std::string_view::npos ? bytes.size() : eol;
+    if (pending_.size() + take > longest_line)
+      throw InputError(file_, line_,
+                       "a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+                       "in E12.6), this line has more than " +
+                           std::to_string(longest_line));
+    if (eol == std::string_view::npos) {
+      pending_.append(bytes);
+      return;
+    }
+    if (pending_.empty()) {
+      check(bytes.substr(0, eol), true);
+    } else {
+      pending_.append(bytes.substr(0, eol));
+      check(pending_, true);
+      pending_.clear();
+    }
+    bytes.remove_prefix(eol + 1);
+  }
+}
+
+std::vector<Record> RecordReader::finish() {
+  if (!seen_) throw InputError(file_, 1, "empty file, no records");
+  if (!pending_.empty()) check(pending_, false);
+  pending_.clear();
+  return std::move(records_);
+}
+
+std::vector<Record> parse_records(std::string_view bytes, const std::string& file) {
+  RecordReader reader(file);
+  reader.feed(bytes);
+  return reader.finish();
 }
 
 Sweep assemble(const std::vector<Record>& lv, const std::string& levels_file,

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace dimerplot {
@@ -36,10 +37,34 @@ struct Record {
   double d1, value;
 };
 
-// The records of a file: each one blank, D1 in E12.6, two blanks, the value in
-// E12.6, then CR LF. The last record may lack its CR LF (or its LF): its 27
-// characters are complete all the same. Throws InputError naming file and
-// the line of the first record out of layout, or the file when it is empty.
+// A line longer than this is refused as soon as it is seen, without reading
+// the rest of it: a record is 29 bytes.
+inline constexpr std::size_t longest_line = 4096;
+
+// Reads the records of a file piece by piece as they arrive, each checked as
+// soon as its line is complete: each one blank, D1 in E12.6, two blanks, the
+// value in E12.6, then CR LF. The last record may lack its CR LF (or its LF):
+// its 27 characters are complete all the same. Throws InputError naming the
+// file and the line of the first record out of layout (a line that has run
+// past longest_line bytes without its end is out of layout at once), or the
+// file when it is empty. Keeps the records read and at most one line.
+class RecordReader {
+ public:
+  explicit RecordReader(std::string file) : file_(std::move(file)) {}
+  void feed(std::string_view bytes);
+  // The records, once the file has ended.
+  std::vector<Record> finish();
+
+ private:
+  void check(std::string_view text, bool line_end);
+  std::string file_;
+  std::string pending_;  // the start of a line whose end has not come yet
+  std::vector<Record> records_;
+  std::size_t line_ = 1;
+  bool seen_ = false;
+};
+
+// The records of a whole file, as RecordReader reads them.
 std::vector<Record> parse_records(std::string_view bytes, const std::string& file);
 
 // One sweep: D1 and the gap of every pass, and level k of every pass.

@@ -153,8 +153,68 @@ std::array<std::vector<double>, levels> relative_to_lowest(const Sweep& s) {
   return r;
 }
 
-std::string render_svg(const Sweep& s, bool relative) {
-  const auto values = relative ? relative_to_lowest(s) : s.level;
+namespace {
+
+// The four colours of S = 0, 1, 2, 3.
+constexpr int spin_rgb[4][3] = {{0x1f, 0x4e, 0xd8}, {0x1a, 0x9e, 0x3f}, {0xe6, 0x8a, 0x00},
+                                {0xd6, 0x1f, 0x2a}};
+// Spins are drawn to this step, so a line changes colour at most every 0.05.
+constexpr double spin_step = 0.05;
+constexpr int label_spacing = 10;  // least distance of two state labels
+
+// The pieces of a state's line, split further where its colour changes; a
+// new polyline begins at the last point of the one before, so the line goes
+// on unbroken. Returns the points drawn; sets the last point drawn.
+std::size_t state_line(std::string& out, const Panel& p, std::span<const int> column,
+                       const std::vector<double>& d1, const std::vector<double>& v,
+                       const std::vector<double>& spin, int state, std::size_t& last) {
+  std::size_t drawn = 0;
+  for (const Piece& piece : thin(column, v)) {
+    std::size_t k = 0;
+    while (k < piece.size()) {
+      const double S = std::round(std::clamp(spin[piece[k]], 0.0, 3.0) / spin_step) * spin_step;
+      std::size_t end = k + 1;  // points [k, end) share the colour of point k
+      while (end < piece.size() &&
+             std::round(std::clamp(spin[piece[end]], 0.0, 3.0) / spin_step) * spin_step == S)
+        ++end;
+      const std::string colour = spin_colour(S);
+      append(out, "<polyline class=\"state\" data-state=\"%d\" data-spin=\"%.2f\" stroke=\"%s\" points=\"",
+             state, S, colour.c_str());
+      const std::size_t from = k > 0 ? k - 1 : k;  // joined to the piece before
+      for (std::size_t i = from; i < end; ++i)
+        append(out, "%s%.2f,%.2f", i > from ? " " : "", p.px(d1[piece[i]]), p.py(v[piece[i]]));
+      if (end - from == 1) append(out, " %.2f,%.2f", p.px(d1[piece[from]]), p.py(v[piece[from]]));
+      out += "\"/>\n";
+      if (piece.size() == 1) {
+        const double x = p.px(d1[piece[0]]), y = p.py(v[piece[0]]);
+        append(out,
+               "<line class=\"marker\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
+               "stroke=\"%s\"/>\n",
+               std::max(x - marker_half_width, double{plot_left}), y,
+               std::min(x + marker_half_width, double{plot_right}), y, colour.c_str());
+      }
+      k = end;
+    }
+    drawn += piece.size();
+    last = piece.back();
+  }
+  return drawn;
+}
+
+std::string render(const Sweep& s, bool relative, const Followed* f,
+                   const std::string& parameters) {
+  const auto level_values = relative ? relative_to_lowest(s) : s.level;
+  // The lines: the levels, or the states with the values of the levels they occupy.
+  std::array<std::vector<double>, levels> values;
+  if (f == nullptr) {
+    values = level_values;
+  } else {
+    for (int k = 0; k < levels; ++k) {
+      values[k].resize(s.passes());
+      for (std::size_t p = 0; p < s.passes(); ++p)
+        values[k][p] = level_values[f->level[k][p]][p];
+    }
+  }
   const std::size_t passes = s.passes();
 
   const Axis x = d1_axis(s.d1.front(), s.d1.back());
@@ -194,16 +254,64 @@ std::string render_svg(const Sweep& s, bool relative) {
   append(out, "<rect width=\"%d\" height=\"%d\" fill=\"white\"/>\n", page_width, page_height);
   append(out, "<text x=\"%d\" y=\"28\" text-anchor=\"middle\" font-size=\"15\">%s</text>\n",
          page_width / 2,
-         relative ? "The sixteen levels above the lowest one against D1" : "The sixteen levels against D1");
+         f != nullptr
+             ? (relative ? "The sixteen states above the lowest level against D1, followed "
+                           "through crossings"
+                         : "The sixteen states against D1, followed through crossings")
+             : (relative ? "The sixteen levels above the lowest one against D1"
+                         : "The sixteen levels against D1"));
 
   panel_open(out, "levels", top);
   frame(out, top, relative ? "Energy above the lowest level (cm-1)" : "Energy (cm-1)");
   out += "<g class=\"lines\" fill=\"none\" stroke-width=\"1.3\" stroke-linejoin=\"round\" "
          "stroke-linecap=\"round\">\n";
-  for (int k = 0; k < levels; ++k)
-    drawn += line(out, top, column, s.d1, values[k], colours[k],
-                  "class=\"level\" data-level=\"" + std::to_string(k + 1) + "\"");
-  out += "</g>\n</g>\n";
+  if (f == nullptr) {
+    for (int k = 0; k < levels; ++k)
+      drawn += line(out, top, column, s.d1, values[k], colours[k],
+                    "class=\"level\" data-level=\"" + std::to_string(k + 1) + "\"");
+    out += "</g>\n";
+  } else {
+    struct Label {
+      double y;
+      int state;
+      std::string colour;
+    };
+    std::vector<Label> labels;
+    for (int k = 0; k < levels; ++k) {
+      std::size_t last = passes;
+      drawn += state_line(out, top, column, s.d1, values[k], f->spin[k], k + 1, last);
+      if (last < passes) labels.push_back({top.py(values[k][last]), k + 1, spin_colour(f->spin[k][last])});
+    }
+    out += "</g>\n";
+    // The labels right of the panel, at the height of each line's end, moved
+    // apart just enough to be read.
+    std::stable_sort(labels.begin(), labels.end(),
+                     [](const Label& a, const Label& b) { return a.y < b.y; });
+    for (std::size_t i = 1; i < labels.size(); ++i)
+      labels[i].y = std::max(labels[i].y, labels[i - 1].y + label_spacing);
+    const double overflow = labels.empty() ? 0.0 : labels.back().y - (levels_bottom + 6);
+    if (overflow > 0)
+      for (Label& l : labels) l.y -= overflow;
+    for (std::size_t i = labels.size(); i-- > 1;)
+      labels[i - 1].y = std::min(labels[i - 1].y, labels[i].y - label_spacing);
+    out += "<g class=\"state-labels\" font-size=\"9\">\n";
+    for (const Label& l : labels)
+      append(out, "<text class=\"state-label\" data-state=\"%d\" x=\"%d\" y=\"%.2f\" fill=\"%s\">%d</text>\n",
+             l.state, plot_right + 4, l.y + 3, l.colour.c_str(), l.state);
+    out += "</g>\n";
+    // The legend, above the panel on the right.
+    out += "<g class=\"legend\">\n";
+    for (int S = 0; S <= 3; ++S) {
+      const int x = plot_right - 4 * 62 + S * 62;
+      append(out,
+             "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"%s\" stroke-width=\"3\"/>"
+             "<text x=\"%d\" y=\"%d\">S = %d</text>\n",
+             x, levels_top - 12, x + 16, levels_top - 12, spin_colour(S).c_str(), x + 20,
+             levels_top - 8, S);
+    }
+    out += "</g>\n";
+  }
+  out += "</g>\n";
 
   panel_open(out, "gap", bottom);
   frame(out, bottom, "Gap E3 - E1 (cm-1)");
@@ -216,7 +324,9 @@ std::string render_svg(const Sweep& s, bool relative) {
   std::string note = std::to_string(passes) + (passes == 1 ? " pass" : " passes") + ", D1 " +
                      (passes == 1 ? number(s.d1.front())
                                   : "from " + number(s.d1.front()) + " to " + number(s.d1.back())) +
-                     " cm-1; levels 1 to 16 in ascending order" +
+                     (f == nullptr ? " cm-1; levels 1 to 16 in ascending order"
+                                   : " cm-1; " + parameters +
+                                         "; states numbered by rank at the first D1") +
                      (relative ? ", each minus the lowest at its D1" : "") + ".";
   std::string note2 = "Left out (NaN or infinite): " + std::to_string(level_left_out) + " of " +
                       std::to_string(passes * levels) + " level values, " +
@@ -235,6 +345,27 @@ std::string render_svg(const Sweep& s, bool relative) {
   }
   out += "</svg>\n";
   return out;
+}
+
+}  // namespace
+
+std::string spin_colour(double S) {
+  S = std::clamp(S, 0.0, 3.0);
+  const int low = std::min(static_cast<int>(S), 2);
+  const double t = S - low;
+  char text[8];
+  int rgb[3];
+  for (int c = 0; c < 3; ++c)
+    rgb[c] = static_cast<int>(std::lround((1.0 - t) * spin_rgb[low][c] + t * spin_rgb[low + 1][c]));
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+  return text;
+}
+
+std::string render_svg(const Sweep& s, bool relative) { return render(s, relative, nullptr, ""); }
+
+std::string render_svg(const Sweep& s, bool relative, const Followed& f,
+                       const std::string& parameters) {
+  return render(s, relative, &f, parameters);
 }
 
 }  // namespace dimerplot

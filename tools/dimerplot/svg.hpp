@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "followed.hpp"
 #include "records.hpp"
 
 namespace dimerplot {
@@ -22,5 +23,18 @@ std::array<std::vector<double>, levels> relative_to_lowest(const Sweep& s);
 //   y = data-bottom - (v - data-ymin) / (data-ymax - data-ymin) * (data-bottom - data-top)
 // with coordinates written to 0.01.
 std::string render_svg(const Sweep& s, bool relative);
+
+// The drawing with the states followed through crossings: one line per state
+// instead of per level, <polyline class="state" data-state="k" data-spin="S">
+// (a line is split where its colour changes), coloured by the total spin S
+// from <S^2> (S = 0, 1, 2, 3 each its colour, mixed spins in between, to 0.05),
+// a legend "S = 0" ... "S = 3" and every line labelled with its state number
+// at its last point. parameters is the sweep's J and ratios, for the note.
+std::string render_svg(const Sweep& s, bool relative, const Followed& f,
+                       const std::string& parameters);
+
+// The colour "#rrggbb" of total spin S (clamped to 0 .. 3): the colours of
+// the integers S, mixed linearly in between.
+std::string spin_colour(double S);
 
 }  // namespace dimerplot

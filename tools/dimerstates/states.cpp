@@ -1,10 +1,12 @@
 #include "states.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
 
+#include "common/passes.hpp"
 #include "eigen/eigen.hpp"
 
 namespace states {
@@ -57,12 +59,42 @@ struct Operators {
   }
 };
 
-// <c| A |c> for a real symmetric A and c = zr + i zi.
+// <c| A |c> for a real symmetric A and c = zr + i zi, summed over every
+// element, row by row.
 double expectation(const double (&a)[n][n], const double* zr, const double* zi) {
   double sum = 0.0;
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < n; ++j) sum += a[i][j] * (zr[i] * zr[j] + zi[i] * zi[j]);
   return sum;
+}
+
+// The nonzero elements of an operator, row by row: the same sum as
+// expectation in the same order, without its terms that are exactly zero
+// (adding a zero product leaves a sum as it is), so bit for bit the same.
+struct Sparse {
+  int count = 0;
+  int i[n * n]{}, j[n * n]{};
+  double value[n * n]{};
+  explicit Sparse(const double (&a)[n][n]) {
+    for (int r = 0; r < n; ++r)
+      for (int c = 0; c < n; ++c)
+        if (a[r][c] != 0.0) {
+          i[count] = r;
+          j[count] = c;
+          value[count++] = a[r][c];
+        }
+  }
+  double expectation(const double* zr, const double* zi) const {
+    double sum = 0.0;
+    for (int k = 0; k < count; ++k)
+      sum += value[k] * (zr[i[k]] * zr[j[k]] + zi[i[k]] * zi[j[k]]);
+    return sum;
+  }
+};
+
+const Operators& operators() {
+  static const Operators ops;
+  return ops;
 }
 
 // The earliest basis state whose weight lies within tie of the largest,
@@ -116,7 +148,6 @@ std::string ket(int k) {
 }
 
 Spectrum compute(const Parameters& p) {
-  static const Operators ops;
   // The arrays of one call of ch; large, so kept off the stack.
   static struct {
     double ar[n * n], ai[n * n], w[n], zr[n * n], zi[n * n], fv1[n], fv2[n], fm1[2 * n];
@@ -139,15 +170,27 @@ Spectrum compute(const Parameters& p) {
     const double* zi = q.zi + j * n;  // NOLINT(bugprone-implicit-widening-of-multiplication-result): j, n <= 16
     l.energy = q.w[j];
     l.above = q.w[j] - q.w[0];
-    l.s2 = expectation(ops.s2, zr, zi);
-    // S = (sqrt(1 + 4 <S^2>) - 1) / 2; rounding may leave <S^2> a hair below 0.
-    l.spin = 0.5 * (std::sqrt(1.0 + 4.0 * std::max(l.s2, 0.0)) - 1.0);
-    l.sx = expectation(ops.sx, zr, zi);
-    for (int k = 0; k < n; ++k) l.weight[k] = zr[k] * zr[k] + zi[k] * zi[k];
-    l.first = largest(l.weight, -1);
-    l.second = largest(l.weight, l.first);
+    std::copy(zr, zr + n, l.re.begin());
+    std::copy(zi, zi + n, l.im.begin());
+    describe(l);
   }
   return s;
+}
+
+double plain_s2(const Level& l) { return expectation(operators().s2, l.re.data(), l.im.data()); }
+double plain_sx(const Level& l) { return expectation(operators().sx, l.re.data(), l.im.data()); }
+
+void describe(Level& l) {
+  static const Sparse s2(operators().s2), sx(operators().sx);
+  const double* zr = l.re.data();
+  const double* zi = l.im.data();
+  l.s2 = s2.expectation(zr, zi);
+  // S = (sqrt(1 + 4 <S^2>) - 1) / 2; rounding may leave <S^2> a hair below 0.
+  l.spin = 0.5 * (std::sqrt(1.0 + 4.0 * std::max(l.s2, 0.0)) - 1.0);
+  l.sx = sx.expectation(zr, zi);
+  for (int k = 0; k < n; ++k) l.weight[k] = zr[k] * zr[k] + zi[k] * zi[k];
+  l.first = largest(l.weight, -1);
+  l.second = largest(l.weight, l.first);
 }
 
 std::string parse_options(const std::vector<std::string>& args, Options& opt) {
@@ -181,6 +224,21 @@ std::string parse_options(const std::vector<std::string>& args, Options& opt) {
       if (seen[which]) return "option " + name + " is given twice";
       seen[which] = true;
       std::string why;
+      if (which == 1 && text.find(':') != std::string::npos) {
+        // A sweep FROM:TO:STEP, each part a number in full.
+        const std::size_t a = text.find(':'), b = text.find(':', a + 1);
+        if (b == std::string::npos || text.find(':', b + 1) != std::string::npos)
+          return "value '" + text + "' of option --D1 is not one D1 nor FROM:TO:STEP";
+        const std::string parts[3] = {text.substr(0, a), text.substr(a + 1, b - a - 1),
+                                      text.substr(b + 1)};
+        double* const into[3] = {&o.from, &o.to, &o.step};
+        for (int k = 0; k < 3; ++k)
+          if (!parse_number(parts[k], *into[k], why))
+            return "value '" + parts[k] + "' in '" + text + "' of option --D1 " + why;  // NOLINT(performance-inefficient-string-concatenation): once, on the way out
+        if (!passes::sweep_ends(o.from, o.to, o.step)) return passes::endless;
+        o.sweep = true;
+        continue;
+      }
       if (!parse_number(text, o.p.*values[which].field, why))
         return "value '" + text + "' of option " + name + " " + why;  // NOLINT(performance-inefficient-string-concatenation): once, on the way out
       continue;
@@ -201,14 +259,22 @@ std::string parse_options(const std::vector<std::string>& args, Options& opt) {
 }
 
 std::string usage() {
-  return "Usage: dimerstates [--J J] [--D1 D1] [--ratio1 E1/D1] [--ratio2 E2/D2] [--csv]\n"
+  return "Usage: dimerstates [--J J] [--D1 D1 | --D1 FROM:TO:STEP] [--ratio1 E1/D1]\n"
+         "                   [--ratio2 E2/D2] [--csv]\n"
          "\n"
          "Computes the sixteen levels of an exchange-coupled pair of spin-3/2 ions for one\n"
-         "D1, as one pass of dimerscan does, and tells what each level is.\n"
+         "D1, as one pass of dimerscan does, and tells what each level is; or, over a sweep\n"
+         "of D1, follows every state from pass to pass.\n"
          "\n"
          "Options (a value follows as --J -1 or --J=-1; each option at most once):\n"
          "  --J J           exchange constant J in cm-1 (default 0)\n"
          "  --D1 D1         axial zero-field splitting of both ions in cm-1 (default 0)\n"
+         "  --D1 FROM:TO:STEP\n"
+         "                  the passes of dimerscan's sweep with D1min FROM, D1max TO and\n"
+         "                  step STEP: D1 = (k - 1) x STEP + FROM for k = 1, 2, ... while\n"
+         "                  D1 <= TO, computed as dimerscan computes it. A step that is not\n"
+         "                  positive or gives more than 2147483647 passes is refused, as\n"
+         "                  dimerscan refuses it; FROM > TO gives no pass.\n"
          "  --ratio1 R1     E1/D1: rhombic term of ion 1 is E1 = D1 x R1 (default 0)\n"
          "  --ratio2 R2     E2/D2: rhombic term of ion 2 is E2 = D1 x R2 (default 0)\n"
          "  --csv           print comma-separated values with a header row\n"
@@ -226,6 +292,15 @@ std::string usage() {
          "  two largest components |m1,m2> with their weights |c|^2. Weights within 1e-12\n"
          "  of each other count as equal; the state earlier in the basis is then shown.\n"
          "  With --csv every number is printed to 17 significant digits.\n"
+         "\n"
+         "A sweep puts D1 and the state before these columns, and the level after D1:\n"
+         "  D1, level (the rank, 1 the lowest), state, energy, ...\n"
+         "  The states are numbered by their rank at the first pass and followed from pass\n"
+         "  to pass by the overlap |<a|b>|^2 of their eigenvectors, one to one, the largest\n"
+         "  first, so a state keeps its number where levels cross. Levels degenerate to\n"
+         "  rounding are matched as one eigenspace, the states going on in it with the\n"
+         "  vectors they had. The table has its heading as comments (#) and one blank line\n"
+         "  after each pass, for gnuplot; --csv has one header row, then a row per level.\n"
          "\n"
          "Exit status: 0 on success; 1 for a bad option or value, a level that could not be\n"
          "computed, or output that could not be written.\n";
@@ -261,6 +336,48 @@ std::string render(const Parameters& p, const Spectrum& s, bool csv) {
                   l.weight[l.first], ket(l.second).c_str(), l.weight[l.second]);
     out += line;
   }
+  return out;
+}
+
+std::string sweep_heading(const Options& o) {
+  if (o.csv)
+    return "D1,level,state,energy,above,S2,S,Sx,first_state,first_weight,second_state,"
+           "second_weight\n";
+  std::string out = "# J = " + fixed("%g", o.p.J) + " cm-1, D1 = D2 from " + fixed("%g", o.from) +
+                    " to " + fixed("%g", o.to) + " step " + fixed("%g", o.step) +
+                    " cm-1, E1/D1 = " + fixed("%g", o.p.ratio1) + ", E2/D2 = " +
+                    fixed("%g", o.p.ratio2) + "; 0.1 T along x, g = 2.0\n";
+  char line[256];
+  std::snprintf(line, sizeof line, "# %16s %5s %5s %18s %18s %10s %7s %10s  %-12s %8s  %-12s %8s\n",
+                "D1/cm-1", "level", "state", "energy/cm-1", "above/cm-1", "<S^2>", "S", "<Sx>",
+                "largest", "weight", "next", "weight");
+  return out + line;
+}
+
+std::string sweep_rows(double D1, const Spectrum& s, const std::array<int, n>& level_of_state,
+                       bool csv) {
+  std::array<int, n> state_of_level{};
+  for (int a = 0; a < n; ++a) state_of_level[level_of_state[a]] = a;
+  std::string out;
+  char line[320];
+  for (int j = 0; j < n; ++j) {
+    const Level& l = s.levels[j];
+    if (csv) {
+      std::snprintf(line, sizeof line,
+                    "%.17g,%d,%d,%.17g,%.17g,%.17g,%.17g,%.17g,\"%s\",%.17g,\"%s\",%.17g\n", D1,
+                    j + 1, state_of_level[j] + 1, l.energy, l.above, l.s2, l.spin, l.sx,
+                    ket(l.first).c_str(), l.weight[l.first], ket(l.second).c_str(),
+                    l.weight[l.second]);
+    } else {
+      std::snprintf(line, sizeof line,
+                    "  %16.10g %5d %5d %18.10g %18.10g %10.6f %7.4f %10.6f  %-12s %8.6f  %-12s %8.6f\n",
+                    D1, j + 1, state_of_level[j] + 1, l.energy, l.above, l.s2, l.spin, l.sx,
+                    ket(l.first).c_str(), l.weight[l.first], ket(l.second).c_str(),
+                    l.weight[l.second]);
+    }
+    out += line;
+  }
+  if (!csv) out += '\n';
   return out;
 }
 

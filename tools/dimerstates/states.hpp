@@ -30,7 +30,17 @@ struct Level {
   double sx = 0.0;      // <S1x + S2x>, along the field
   std::array<double, n> weight{};  // |c_s|^2 for basis state s (index s - 1)
   int first = 0, second = 0;       // basis indices (0-based) of the two largest weights
+  std::array<double, n> re{}, im{};  // the eigenvector, component s - 1 for basis state s
 };
+
+// Fills s2, spin, sx, weight, first and second of l from its eigenvector.
+// <S^2> and <Sx> are summed over the nonzero elements of the operators only.
+void describe(Level& l);
+
+// <S^2> and <Sx> of l's eigenvector summed over every element of the
+// operators, row by row: the plain sums that describe gives bit for bit.
+double plain_s2(const Level& l);
+double plain_sx(const Level& l);
 
 // The levels of one pass, ascending, or the index of the eigenvalue the QL
 // iteration could not settle (ierr != 0, levels unset).
@@ -44,9 +54,41 @@ Spectrum compute(const Parameters& p);
 // The basis state as text, e.g. "|+3/2,-1/2>".
 std::string ket(int k);
 
-// What the command line asks for.
+// Follows the states of a sweep from pass to pass. The states are numbered
+// (from 0) by their rank at the first pass; at every later pass each state is
+// matched, one to one, to the level whose eigenvector overlaps most with its
+// eigenvector at the pass before, largest overlap |<a|b>|^2 first. Levels that
+// are degenerate to rounding share one eigenspace, in which the solver's
+// vectors are arbitrary: such a cluster is matched as a whole, by the weight
+// of each state's vector in it, and its vectors are replaced by those of the
+// states that enter it, projected into it and orthonormalised, so that the
+// states go on through it with the character they had.
+class Follower {
+ public:
+  // plain: always the full largest-first matching over all overlaps, never
+  // its shortcuts for passes where every state has an overlap above one half
+  // (which give the same result with fewer overlaps).
+  explicit Follower(bool plain = false) : plain_(plain) {}
+
+
+  // Matches the levels of the next pass (ascending, as from compute) and
+  // returns the level (index into s.levels) of every state. The vectors of a
+  // degenerate cluster, and what describe makes of them, may be replaced.
+  std::array<int, n> next(Spectrum& s);
+
+ private:
+  bool plain_;
+  bool started_ = false;
+  std::array<std::array<double, n>, n> re_{}, im_{};  // the vector of every state
+  std::array<int, n> last_{};                          // the level of every state
+};
+
+// What the command line asks for. A sweep (--D1 FROM:TO:STEP) has sweep set
+// and its range in from, to, step; otherwise p.D1 is the one D1.
 struct Options {
   Parameters p;
+  bool sweep = false;
+  double from = 0.0, to = 0.0, step = 0.0;
   bool csv = false;
   bool help = false;
 };
@@ -60,5 +102,14 @@ std::string usage();
 
 // The whole table (or CSV with a header row), ending in a newline.
 std::string render(const Parameters& p, const Spectrum& s, bool csv);
+
+// The heading of a sweep's table: the parameters and the column names, as
+// comments; for CSV the header row.
+std::string sweep_heading(const Options& o);
+
+// The rows of one pass of a sweep, level 1 first, each with D1, the level and
+// the state (both from 1); in the table one blank line ends the pass.
+std::string sweep_rows(double D1, const Spectrum& s, const std::array<int, n>& level_of_state,
+                       bool csv);
 
 }  // namespace states
