@@ -11,7 +11,7 @@ static_assert(n_states == (2 * ion_spin + 1) * (2 * ion_spin + 1));
 
 // The basis |m1, m2>: state s (1..16) = 4 (3/2 - m1) + (3/2 - m2) + 1, m1
 // running slowest from +3/2 down to -3/2, m2 fastest.
-constexpr double m1_of(int s) { return ion_spin - static_cast<double>((s - 1) / 4); }
+constexpr double m1_of(int s) { return ion_spin - static_cast<double>((s - 1) / 4); }  // NOLINT(bugprone-integer-division): (s - 1) / 4 is the index of m1
 constexpr double m2_of(int s) { return ion_spin - static_cast<double>((s - 1) % 4); }
 constexpr int state_of(double m1, double m2) {
   return 4 * static_cast<int>(ion_spin - m1) + static_cast<int>(ion_spin - m2) + 1;
