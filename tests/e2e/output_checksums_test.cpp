@@ -49,7 +49,7 @@ TEST_P(OutputChecksums, ResultFilesKeepTheirBytes) {
   support::Sandbox box;
   support::put(box.root() / "stdin", GetParam().input);
   const std::string command = "cd '" + box.dir().string() +
-                              "' && \"$DIMERSCAN\" < ../stdin > /dev/null && "
+                              "' && $DIMERSCAN_EMULATOR \"$DIMERSCAN\" < ../stdin > /dev/null && "
                               "sha256sum fort.10 fort.20";
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);

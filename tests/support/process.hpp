@@ -77,6 +77,32 @@ inline int wait_for(pid_t pid, std::chrono::seconds timeout, long* peak_kib = nu
   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -WTERMSIG(wstatus);
 }
 
+// Replaces the child by the program exe with the arguments args, through
+// the emulator of a cross build when DIMERSCAN_EMULATOR names one (its words
+// before the program, as CMake's emulator list gives them).
+[[noreturn]] inline void exec_program(const std::string& exe, const std::vector<std::string>& args) {
+  std::vector<std::string> words;
+  if (const char* emulator = std::getenv("DIMERSCAN_EMULATOR")) {
+    std::string word;
+    for (const char* c = emulator;; ++c) {
+      if (*c == ' ' || *c == ';' || *c == '\0') {
+        if (!word.empty()) words.push_back(word);
+        word.clear();
+        if (*c == '\0') break;
+      } else {
+        word += *c;
+      }
+    }
+  }
+  words.push_back(exe);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  ::execvp(argv[0], argv.data());
+  ::_exit(127);
+}
+
 namespace detail {
 
 // In the child, with its streams in place: the working directory, the file
@@ -90,12 +116,7 @@ namespace detail {
     l.body();
     ::_exit(99);
   }
-  const std::string exe = l.program.empty() ? program() : l.program;
-  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-  for (const std::string& a : l.args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  ::execv(exe.c_str(), argv.data());
-  ::_exit(127);
+  exec_program(l.program.empty() ? program() : l.program, l.args);
 }
 
 }  // namespace detail

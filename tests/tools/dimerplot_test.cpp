@@ -378,9 +378,6 @@ PlotRun plot(const e2e::Sandbox& box, const std::vector<std::string>& args,
          std::chrono::seconds timeout = std::chrono::seconds(60)) {
   const std::string exe = DIMERPLOT;
   const fs::path out = box.root() / "stdout", err = box.root() / "stderr";
-  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int fd1 = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -388,8 +385,7 @@ PlotRun plot(const e2e::Sandbox& box, const std::vector<std::string>& args,
     if (fd1 < 0 || fd2 < 0 || ::chdir(box.dir().c_str()) != 0) ::_exit(126);
     ::dup2(fd1, 1);
     ::dup2(fd2, 2);
-    ::execv(exe.c_str(), argv.data());
-    ::_exit(127);
+    support::exec_program(exe, args);
   }
   PlotRun r;
   r.status = e2e::wait_for(pid, timeout);
@@ -830,17 +826,13 @@ BoundedRun bounded_plot(const e2e::Sandbox& box, const std::vector<std::string>&
                         std::chrono::seconds timeout = std::chrono::seconds(20)) {
   const std::string exe = DIMERPLOT;
   const fs::path err = box.root() / "stderr";
-  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int fd2 = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd2 < 0 || ::chdir(box.dir().c_str()) != 0) ::_exit(126);
     ::dup2(fd2, 2);
-    ::execv(exe.c_str(), argv.data());
-    ::_exit(127);
+    support::exec_program(exe, args);
   }
   BoundedRun r;
   int wstatus = 0;
