@@ -2,6 +2,8 @@
 // prompts, reports, exit status and both result files compared byte for byte.
 #include <gtest/gtest.h>
 #include <poll.h>
+
+#include <Eigen/Eigenvalues>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,12 +15,6 @@
 
 #include "support/dimerscan.hpp"
 #include "sweep/hamiltonian.hpp"
-
-// LAPACK's zheev (Fortran calling convention): eigenvalues of a complex
-// Hermitian matrix, ascending. A reference independent of our eigensolver.
-extern "C" void zheev_(const char* jobz, const char* uplo, const int* n, std::complex<double>* a,
-                       const int* lda, double* w, std::complex<double>* work, const int* lwork,
-                       double* rwork, int* info, std::size_t jobz_len, std::size_t uplo_len);
 
 namespace {
 
@@ -156,17 +152,18 @@ TEST(dimerscan, PassesOverTheRange) {
   }
 }
 
-// The sixteen levels of the pair for one pass, by LAPACK.
+// The sixteen levels of the pair for one pass, ascending, by Eigen's
+// self-adjoint solver: a reference independent of our eigensolver.
 std::vector<double> reference_levels(double J, double D1, double D2, double E1, double E2) {
-  constexpr int n = 16, lwork = 64 * n;
-  double ar[n * n], ai[n * n], w[n], rwork[3 * n];
+  constexpr int n = 16;
+  double ar[n * n], ai[n * n], w[n];
   sweep::build_spin_hamiltonian(J, D1, D2, E1, E2, ar, ai, w);
-  std::vector<std::complex<double>> a(n * n), work(lwork);
-  for (int i = 0; i < n * n; ++i) a[i] = {ar[i], ai[i]};
-  int info = 0;
-  zheev_("N", "L", &n, a.data(), &n, w, work.data(), &lwork, rwork, &info, 1, 1);
-  EXPECT_EQ(info, 0);
-  return std::vector<double>(w, w + n);
+  Eigen::Matrix<std::complex<double>, n, n> a;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) a(i, j) = {ar[i + n * j], ai[i + n * j]};
+  const Eigen::SelfAdjointEigenSolver<decltype(a)> solver(a, Eigen::EigenvaluesOnly);
+  EXPECT_EQ(solver.info(), Eigen::Success);
+  return {solver.eigenvalues().data(), solver.eigenvalues().data() + n};
 }
 
 // Every pass writes the levels of D1 on both ions with E1 = D1 E1/D1 and
