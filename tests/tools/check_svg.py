@@ -41,13 +41,17 @@ def records(path):
     return [(field(line[1:13]), field(line[15:27])) for line in data.split("\r\n") if line]
 
 
+# The emulator of a cross build (Wine, qemu-user), when the programs need one.
+EMULATOR = os.environ.get("DIMERSCAN_EMULATOR", "").split()
+
+
 def run_scan(dimerscan, directory, answers):
-    subprocess.run([dimerscan], input=answers.encode(), cwd=directory, check=True,
+    subprocess.run([*EMULATOR, dimerscan], input=answers.encode(), cwd=directory, check=True,
                    stdout=subprocess.DEVNULL)
 
 
 def plot(dimerplot, directory, *args):
-    result = subprocess.run([dimerplot, *args], cwd=directory, capture_output=True)
+    result = subprocess.run([*EMULATOR, dimerplot, *args], cwd=directory, capture_output=True)
     if not check(result.returncode == 0, "dimerplot %s failed: %s" % (args, result.stderr)):
         return None
     return ET.parse(os.path.join(directory, "levels.svg" if "-o" not in args

@@ -1,5 +1,6 @@
 # Installs the build tree into a fresh prefix and checks that every program
 # and manual page is there. -D BUILD=<build tree> -D PREFIX=<empty dir>
+# [-D EMULATOR=<the cross build's emulator>]
 set(installed
   bin/dimerscan share/man/man1/dimerscan.1
   bin/dimerstates share/man/man1/dimerstates.1
@@ -16,7 +17,7 @@ foreach(f IN LISTS installed)
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
-execute_process(COMMAND "${PREFIX}/bin/dimerstates" --help RESULT_VARIABLE status OUTPUT_QUIET)
+execute_process(COMMAND ${EMULATOR} "${PREFIX}/bin/dimerstates" --help RESULT_VARIABLE status OUTPUT_QUIET)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "installed dimerstates --help: status ${status}")
 endif()
