@@ -1,8 +1,4 @@
 // dimerplot: the level diagram of a dimerscan sweep as an SVG file.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -12,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <new>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -149,36 +146,38 @@ Options parse_options(int argc, char** argv) {
 // The records of the file at path, each checked as it is read: a malformed
 // file ends the reading at its first bad line, whatever follows it.
 std::vector<dimerplot::Record> read_records(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw InputError(printable(path), 0, std::strerror(errno));
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) throw InputError(printable(path), 0, std::strerror(errno != 0 ? errno : EIO));
   struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+    std::FILE* file;
+    ~Closer() { std::fclose(file); }
+  } closer{file};
   dimerplot::RecordReader reader(printable(path));
-  char buffer[1 << 16];
+  std::vector<char> buffer(std::size_t{1} << 16);
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw InputError(printable(path), 0, std::strerror(errno));
+    errno = 0;
+    const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
+    if (n > 0) reader.feed(std::string_view(buffer.data(), n));
+    if (n < buffer.size()) {
+      if (std::ferror(file)) throw InputError(printable(path), 0, std::strerror(errno != 0 ? errno : EIO));
+      break;
     }
-    reader.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
   }
   return reader.finish();
 }
 
-// Writes all of bytes to fd; 0 or the error that stopped it.
-int write_all(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    done += static_cast<std::size_t>(n);
-  }
-  return 0;
+// Writes all of bytes to a new or emptied file at path and closes it; 0 or
+// the error that stopped it.
+int write_file(const fs::path& path, const std::string& bytes) {
+  errno = 0;
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
+  if (file == nullptr) return errno != 0 ? errno : EIO;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
+                       std::fflush(file) == 0;
+  int e = written ? 0 : (errno != 0 ? errno : EIO);
+  if (std::fclose(file) != 0 && e == 0) e = errno != 0 ? errno : EIO;
+  return e;
 }
 
 // Writes bytes to path. A regular file (new, or reached through symbolic
@@ -200,35 +199,40 @@ void write_whole(const std::string& path, const std::string& bytes) {
     if (ec) throw fail(ec.value());
     target = next.is_absolute() ? next : target.parent_path() / next;
   }
-  struct stat st {};
-  const bool exists = ::stat(target.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) throw fail(EISDIR);
-  if (exists && !S_ISREG(st.st_mode)) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) throw fail(errno);
-    int e = write_all(fd, bytes);
-    if (::close(fd) != 0 && e == 0) e = errno;
-    if (e != 0) throw fail(e);
+  std::error_code ec;
+  const fs::file_status st = fs::status(target, ec);
+  const bool exists = fs::exists(st);
+  if (fs::is_directory(st)) throw fail(EISDIR);
+  if (exists && !fs::is_regular_file(st)) {
+    if (const int e = write_file(target, bytes); e != 0) throw fail(e);
     return;
   }
 
+  // A name beside the target that no file has: the target's own with a dot
+  // before it and a random suffix after it.
   const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw fail(errno);
-  // The permissions of the file replaced, or of a new file as the umask allows.
-  mode_t mode = st.st_mode & 07777;
-  if (!exists) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+  std::random_device random;
+  fs::path temp;
+  do {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+    std::string name = ".";
+    name += target.filename().string();
+    name += suffix;
+    temp = dir / name;
+  } while (fs::exists(fs::symlink_status(temp, ec)));
+  int e = write_file(temp, bytes);
+  // The permissions of the file replaced; a new file has those the umask allows.
+  if (e == 0 && exists) {
+    fs::permissions(temp, st.permissions(), ec);
+    if (ec) e = ec.value();
   }
-  ::fchmod(fd, mode);
-  int e = write_all(fd, bytes);
-  if (::close(fd) != 0 && e == 0) e = errno;
-  if (e == 0 && std::rename(temp.c_str(), target.c_str()) != 0) e = errno;
+  if (e == 0) {
+    fs::rename(temp, target, ec);
+    if (ec) e = ec.value();
+  }
   if (e != 0) {
-    ::unlink(temp.c_str());
+    fs::remove(temp, ec);
     throw fail(e);
   }
 }
