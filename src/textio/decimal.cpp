@@ -1,7 +1,10 @@
 #include "textio/decimal.hpp"
 
+#include <cerrno>
 #include <charconv>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <system_error>
@@ -113,11 +116,73 @@ const std::string& tiny_threshold() {
 
 }  // namespace
 
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
+std::from_chars_result nearest_double(const char* first, const char* last, double& value) {
+  return std::from_chars(first, last, value);
+}
+#else
+// A C++ library without the conversion of floating-point text (Clang's
+// libc++): strtod, correctly rounded where that library is found, with the
+// point of the number text written as the decimal point of the C locale in
+// effect. Only texts of the form [-] digits [. digits] [e [sign] digits].
+std::from_chars_result nearest_double(const char* first, const char* last, double& value) {
+  const char* p = first;
+  const bool negative = p != last && *p == '-';
+  if (negative) ++p;
+  // Infinity and NaN, in any case.
+  auto word = [&](const char* w) {
+    const char* q = p;
+    for (; *w != '\0'; ++w, ++q)
+      if (q == last || (*q | 0x20) != *w) return static_cast<const char*>(nullptr);
+    return q;
+  };
+  if (const char* end = word("inf")) {
+    if (const char* longer = word("infinity")) end = longer;
+    value = negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    return {end, std::errc()};
+  }
+  if (const char* end = word("nan")) {
+    if (end != last && *end == '(') {
+      const char* q = end + 1;
+      while (q != last && (is_digit(*q) || ((*q | 0x20) >= 'a' && (*q | 0x20) <= 'z') || *q == '_')) ++q;
+      if (q != last && *q == ')') end = q + 1;
+    }
+    value = negative ? -std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::quiet_NaN();
+    return {end, std::errc()};
+  }
+  int mantissa_digits = 0;
+  bool point = false;
+  for (; p != last && (is_digit(*p) || (*p == '.' && !point)); ++p) {
+    if (*p == '.') point = true;
+    else ++mantissa_digits;
+  }
+  if (mantissa_digits == 0) return {first, std::errc::invalid_argument};
+  if (p != last && (*p == 'e' || *p == 'E')) {
+    const char* exponent = p + 1;
+    if (exponent != last && (*exponent == '+' || *exponent == '-')) ++exponent;
+    const char* q = exponent;
+    while (q != last && is_digit(*q)) ++q;
+    if (q != exponent) p = q;
+  }
+  std::string text(first, p);
+  const char* decimal_point = std::localeconv()->decimal_point;
+  if (const auto at = text.find('.'); at != std::string::npos) text.replace(at, 1, decimal_point);
+  errno = 0;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  const bool overflow = errno == ERANGE && std::fabs(v) > 1.0;
+  const bool to_zero = v == 0.0 && significand(first, p).first != nullptr;
+  if (overflow || to_zero) return {p, std::errc::result_out_of_range};
+  value = v;
+  return {p, std::errc()};
+}
+#endif
+
 Conversion to_double(const char* first, const char* last, double* out) {
   // The conversion takes no plus sign.
   const char* digits = first != last && *first == '+' ? first + 1 : first;
   double value = 0.0;
-  const auto [end, ec] = std::from_chars(digits, last, value);
+  const auto [end, ec] = nearest_double(digits, last, value);
   if (ec == std::errc::result_out_of_range) return Conversion::out_of_range;
   if (ec != std::errc() || end != last) return Conversion::not_a_number;
   // An underflow: a result below the smallest normal double that is not the

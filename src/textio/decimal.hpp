@@ -1,7 +1,14 @@
 // Decimal text to double, the same in every locale.
 #pragma once
 
+#include <charconv>
+
 namespace textio {
+
+// std::from_chars for a double in the general format, on every C++ library:
+// where the library has no conversion of floating-point text (Clang's libc++),
+// the same forms, correctly rounded by the C library, whatever its locale.
+std::from_chars_result nearest_double(const char* first, const char* last, double& value);
 
 enum class Conversion { ok, out_of_range, not_a_number };
 

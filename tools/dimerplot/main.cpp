@@ -16,6 +16,7 @@
 #include "followed.hpp"
 #include "records.hpp"
 #include "svg.hpp"
+#include "textio/decimal.hpp"
 
 namespace {
 
@@ -82,7 +83,7 @@ double number_of(const std::string& option, std::string_view text) {
   std::string_view t = text;
   if (t.size() > 1 && t[0] == '+' && t[1] != '-' && t[1] != '+') t.remove_prefix(1);
   double v = 0.0;
-  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+  const auto [end, ec] = textio::nearest_double(t.data(), t.data() + t.size(), v);
   if (ec == std::errc::result_out_of_range)
     throw Failure{"value '" + printable(text) + "' of option " + option + " is out of range"};
   if (ec != std::errc() || end != t.data() + t.size() || t.empty())

@@ -1,4 +1,5 @@
 #include "records.hpp"
+#include "textio/decimal.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -76,7 +77,7 @@ std::optional<double> parse_e_field(std::string_view f) {
   std::memcpy(p, magnitude.data(), magnitude.size());
   p += magnitude.size();
   double value = 0;
-  const auto [end, ec] = std::from_chars(text, p, value);
+  const auto [end, ec] = textio::nearest_double(text, p, value);
   if (ec != std::errc() || end != p) return std::nullopt;  // overflow or underflow
   return value;
 }

@@ -8,6 +8,7 @@
 
 #include "common/passes.hpp"
 #include "eigen/eigen.hpp"
+#include "textio/decimal.hpp"
 
 namespace states {
 
@@ -115,7 +116,7 @@ bool parse_number(const std::string& text, double& out, std::string& why) {
   if (first != last && *first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
     ++first;
   double v = 0.0;
-  const auto [end, ec] = std::from_chars(first, last, v);
+  const auto [end, ec] = textio::nearest_double(first, last, v);
   if (ec == std::errc::result_out_of_range) {
     why = "is out of range";
     return false;
