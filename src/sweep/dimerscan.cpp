@@ -140,4 +140,5 @@ void MAIN__() {
     batch.solve_when_full(write_pass);
   }
   batch.finish(write_pass);
+  if (textio::interrupted()) end_interrupted(passes_written);
 }

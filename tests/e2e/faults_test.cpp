@@ -262,7 +262,7 @@ struct Held {
   std::string take(std::size_t keep) {
     std::string got;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (support::detail::read_some(fd, got, keep, 10) && std::chrono::steady_clock::now() < deadline) {
+    while (support::read_into(fd, got, keep, 10) && std::chrono::steady_clock::now() < deadline) {
     }
     ::close(fd);
     fd = -1;

@@ -133,11 +133,9 @@ namespace detail {
 
 }  // namespace detail
 
-namespace detail {
-
-// Reads fd into got until the end, or until keep bytes are there; false
-// when nothing more can come.
-inline bool read_some(int fd, std::string& got, std::size_t keep, int wait_ms) {
+// Reads what fd has within wait_ms into got, keep bytes at most; false once
+// keep bytes are there or the writer has gone.
+inline bool read_into(int fd, std::string& got, std::size_t keep, int wait_ms) {
   pollfd p{fd, POLLIN, 0};
   if (::poll(&p, 1, wait_ms) != 1) return true;
   char buf[4096];
@@ -147,8 +145,6 @@ inline bool read_some(int fd, std::string& got, std::size_t keep, int wait_ms) {
   got.append(buf, static_cast<std::size_t>(n));
   return got.size() < keep;
 }
-
-}  // namespace detail
 
 inline Finished launch(const Launch& l) {
   const fs::path in_file = l.input_file.empty() ? l.streams / "stdin" : l.input_file;
@@ -196,7 +192,7 @@ inline Finished launch(const Launch& l) {
     ::close(out_fds[1]);
     // The child's standard output is taken while it runs, as a reader would.
     const auto deadline = std::chrono::steady_clock::now() + l.timeout;
-    while (detail::read_some(out_fds[0], f.out, l.out_keep, 10) &&
+    while (read_into(out_fds[0], f.out, l.out_keep, 10) &&
            std::chrono::steady_clock::now() < deadline) {
     }
     ::close(out_fds[0]);
