@@ -105,6 +105,7 @@ int Connection::close() {
   return err != 0 ? err : closed;
 }
 
+// cppcheck-suppress uninitMemberVar ; fields_ starts empty: its slots' text is made before it is read
 UnitTable::UnitTable(platform::StandardHandles handles)
     : standard_output_(handles.out), input_(handles.in) {
   using Direction = Connection::Direction;
