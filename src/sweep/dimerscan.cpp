@@ -66,6 +66,13 @@ void refuse_unconverged(int ierr) {
                               std::to_string(eigen::max_sweeps) + " iterations"});
 }
 
+// An interrupt came during the sweep: ends the run after the passes
+// written, which both files hold whole.
+[[noreturn]] void end_interrupted(std::int64_t passes) {
+  const std::string n = std::to_string(passes);
+  textio::end_interrupted("pass " + n, "fort.10 and fort.20 hold passes 1 to " + n);
+}
+
 }  // namespace
 
 void MAIN__() {
@@ -99,8 +106,13 @@ void MAIN__() {
   textio::write(at(line::prompt_vectors), console, prompt_vectors);
   textio::read(at(line::read_vectors), matz);
 
-  // Sixteen records of D1 and each energy, ascending, and one of D1 and the gap.
-  const auto write_pass = [&record](const sweep::Pass& pass) {
+  // From here on an interrupt ends the run after the pass it comes in.
+  textio::catch_interrupts(source);
+  std::int64_t passes_written = 0;
+
+  // Sixteen records of D1 and each energy, ascending, and one of D1 and the
+  // gap; then, when an interrupt came, the end of the run.
+  const auto write_pass = [&record, &passes_written](const sweep::Pass& pass) {
     if (pass.ierr != 0) refuse_unconverged(pass.ierr);
     const double D1 = pass.D1;
     const double* w = pass.w;
@@ -109,6 +121,8 @@ void MAIN__() {
     }
     const double gap = w[2] - w[0];
     textio::write(at(line::gap_record), gap_unit, record, {D1, gap});
+    ++passes_written;
+    if (textio::interrupted()) end_interrupted(passes_written);
   };
 
   // For each pass: build, solve (a batch at a time), write.
@@ -126,4 +140,5 @@ void MAIN__() {
     batch.solve_when_full(write_pass);
   }
   batch.finish(write_pass);
+  if (textio::interrupted()) end_interrupted(passes_written);
 }

@@ -23,28 +23,59 @@ StandardHandles standard_handles();
 // null device, so that no result file can take the place of one.
 void ensure_standard_handles();
 
-// Signals whose disposition the process entry sets.
+// Signals whose disposition the process sets: the three interrupts, a file
+// grown past its size limit, a write to a pipe without a reader.
 enum class Signal { interrupt, terminate, hangup, file_size, broken_pipe };
 // Makes the host ignore sig. Returns 0, or the error number (a host that
 // lacks sig reports one).
 int ignore_signal(Signal sig);
 
-// Opens the file name for reading and writing, creating it (readable and
-// writable) if it does not exist, without cutting it and without newline
-// translation; the handle is not inherited by child processes.
-int open_read_write(const char* name, Handle& handle);
+// From now on the interrupts (interrupt, terminate, hangup) are caught: the
+// first one is remembered, and a write waiting for a pipe or a device gives
+// up (write_all); a second one ends the process at once by its default
+// action. An interrupt ignored when the process started stays ignored.
+void catch_interrupts();
+// True, with its signal, once an interrupt has been caught.
+bool interrupt_caught(Signal& sig);
+// Ends the process by sig as the host's default action would, running
+// nothing more.
+[[noreturn]] void end_by_signal(Signal sig);
+// "SIGINT", "SIGTERM", ...
+const char* signal_name(Signal sig);
 
-// Facts about an open handle: a regular file has a length that can be cut.
+// Facts about an open handle: a regular file has a length that can be cut;
+// a regular file or a FIFO (pipe) has an identity, the same for every handle
+// and every name of one file.
 struct FileInfo {
-  bool regular = false;
+  enum class Kind { regular, fifo, device, other };
+  Kind kind = Kind::other;
   std::int64_t size = 0;
+  bool identified = false;  // device and inode are valid
+  std::uint64_t device = 0, inode = 0;
 };
 int file_info(Handle handle, FileInfo& info);
+
+// Opens the result file name for writing, without cutting it and without
+// newline translation; the handle is not inherited by child processes. A
+// name that does not exist is created as a regular file (readable and
+// writable); a regular file is opened for reading and writing. A FIFO or a
+// device is opened for writing only, so that the run is never its own
+// reader, and a FIFO without a reader fails at once instead of waiting for
+// one. kind tells what the name was found to be, also when the open fails.
+int open_result_file(const char* name, Handle& handle, FileInfo::Kind& kind);
+
+// Takes an exclusive advisory lock on the whole file of handle, without
+// waiting, held until the handle is closed. False when another open file
+// holds one; a file system without locks (or any other failure to lock)
+// gives true, and no lock is taken.
+bool lock_exclusive(Handle handle);
 
 // Cuts the regular file of handle at length bytes.
 int cut(Handle handle, std::int64_t length);
 
-// Writes all of data, going on after short writes and interruptions.
+// Writes all of data, going on after short writes and interruptions; once an
+// interrupt has been caught, a write to a pipe or a device that it cut short
+// gives up with the host's error number of an interrupted call.
 int write_all(Handle handle, const char* data, std::size_t size);
 // Reads up to size bytes into data; got = 0 at the end of the input.
 int read_some(Handle handle, char* data, std::size_t size, std::size_t& got);

@@ -1,5 +1,7 @@
-// The platform interface on POSIX hosts.
+// The platform interface on POSIX hosts (Linux, macOS, the BSDs): POSIX
+// calls only, and flock, which all of them have.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,54 @@
 #include "textio/platform.hpp"
 
 namespace textio::platform {
+
+namespace {
+
+int number_of(Signal sig) {
+  switch (sig) {
+    case Signal::interrupt: return SIGINT;
+    case Signal::terminate: return SIGTERM;
+    case Signal::hangup: return SIGHUP;
+    case Signal::file_size: return SIGXFSZ;
+    case Signal::broken_pipe: return SIGPIPE;
+  }
+  return SIGTERM;
+}
+
+constexpr Signal interrupts[] = {Signal::interrupt, Signal::terminate, Signal::hangup};
+
+// The number of the first interrupt caught, 0 before one.
+volatile std::sig_atomic_t caught = 0;
+
+void set_default(int number) {
+  struct sigaction action{};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(number, &action, nullptr);
+}
+
+// Remembers the first interrupt; a second one ends the process by its
+// default action as soon as the handler returns (the signal is blocked
+// while the handler runs).
+extern "C" void on_interrupt(int number) {
+  if (caught != 0) {
+    set_default(number);
+    ::raise(number);
+    return;
+  }
+  caught = number;
+}
+
+bool special(mode_t mode) { return S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode); }
+
+FileInfo::Kind kind_of(mode_t mode) {
+  if (S_ISREG(mode)) return FileInfo::Kind::regular;
+  if (S_ISFIFO(mode)) return FileInfo::Kind::fifo;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return FileInfo::Kind::device;
+  return FileInfo::Kind::other;
+}
+
+}  // namespace
 
 StandardHandles standard_handles() { return {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}; }
 
@@ -24,30 +74,122 @@ void ensure_standard_handles() {
 }
 
 int ignore_signal(Signal sig) {
-  int number = 0;
-  switch (sig) {
-    case Signal::interrupt: number = SIGINT; break;
-    case Signal::terminate: number = SIGTERM; break;
-    case Signal::hangup: number = SIGHUP; break;
-    case Signal::file_size: number = SIGXFSZ; break;
-    case Signal::broken_pipe: number = SIGPIPE; break;
-  }
-  return std::signal(number, SIG_IGN) == SIG_ERR ? errno : 0;
+  struct sigaction action{};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  return ::sigaction(number_of(sig), &action, nullptr) != 0 ? errno : 0;
 }
 
-int open_read_write(const char* name, Handle& handle) {
-  handle = ::open(name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-  return handle < 0 ? errno : 0;
+void catch_interrupts() {
+  struct sigaction action{};
+  action.sa_handler = on_interrupt;
+  // No SA_RESTART: a write waiting for a pipe returns, and gives up.
+  action.sa_flags = 0;
+  sigemptyset(&action.sa_mask);
+  for (const Signal sig : interrupts) sigaddset(&action.sa_mask, number_of(sig));
+  for (const Signal sig : interrupts) {
+    struct sigaction before{};
+    if (::sigaction(number_of(sig), nullptr, &before) != 0) continue;
+    // Ignored from the start (nohup, a background job): stays ignored.
+    if (before.sa_handler == SIG_IGN) continue;
+    ::sigaction(number_of(sig), &action, nullptr);
+  }
+}
+
+bool interrupt_caught(Signal& sig) {
+  const int number = caught;
+  if (number == 0) return false;
+  for (const Signal s : interrupts) {
+    if (number_of(s) == number) sig = s;
+  }
+  return true;
+}
+
+void end_by_signal(Signal sig) {
+  const int number = number_of(sig);
+  set_default(number);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, number);
+  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(number);
+  // Only a host that does not end the process for number gets here.
+  std::_Exit(128 + number);
+}
+
+const char* signal_name(Signal sig) {
+  switch (sig) {
+    case Signal::interrupt: return "SIGINT";
+    case Signal::terminate: return "SIGTERM";
+    case Signal::hangup: return "SIGHUP";
+    case Signal::file_size: return "SIGXFSZ";
+    case Signal::broken_pipe: return "SIGPIPE";
+  }
+  return "a signal";
+}
+
+int open_result_file(const char* name, Handle& handle, FileInfo::Kind& kind) {
+  struct stat st;
+  bool write_only = ::stat(name, &st) == 0 && special(st.st_mode);
+  kind = write_only ? kind_of(st.st_mode) : FileInfo::Kind::regular;
+  // The name may change between the look and the open: the open is checked
+  // and made again, as the file it found requires.
+  for (int attempt = 0;; ++attempt) {
+    const int flags = write_only ? O_WRONLY | O_NONBLOCK : O_RDWR | O_CREAT;
+    handle = ::open(name, flags | O_CLOEXEC | O_NOCTTY, 0666);
+    if (handle < 0) {
+      const int err = errno;
+      if (write_only && err == ENOENT && attempt < 2) {
+        write_only = false;  // gone since the look
+        kind = FileInfo::Kind::regular;
+        continue;
+      }
+      return err;
+    }
+    if (::fstat(handle, &st) != 0) {
+      const int err = errno;
+      ::close(handle);
+      handle = no_handle;
+      return err;
+    }
+    kind = kind_of(st.st_mode);
+    if (special(st.st_mode) == write_only || attempt == 2) break;
+    ::close(handle);
+    write_only = special(st.st_mode);
+  }
+  if (write_only) {
+    // Opened without waiting for a reader; written with waiting, as any file.
+    const int flags = ::fcntl(handle, F_GETFL);
+    if (flags == -1 || ::fcntl(handle, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+      const int err = errno;
+      ::close(handle);
+      handle = no_handle;
+      return err;
+    }
+  }
+  return 0;
 }
 
 int file_info(Handle handle, FileInfo& info) {
   struct stat st;
   if (::fstat(handle, &st) != 0) return errno;
-  info.regular = S_ISREG(st.st_mode);
+  info.kind = kind_of(st.st_mode);
   info.size = static_cast<std::int64_t>(st.st_size);
+  info.identified = info.kind == FileInfo::Kind::regular || info.kind == FileInfo::Kind::fifo;
+  info.device = static_cast<std::uint64_t>(st.st_dev);
+  info.inode = static_cast<std::uint64_t>(st.st_ino);
   return 0;
 }
 
+bool lock_exclusive(Handle handle) {
+  while (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    // EWOULDBLOCK: held by another open file. Anything else (ENOLCK,
+    // EOPNOTSUPP, EINVAL, ...): no locks here, and the run goes on without.
+    return errno != EWOULDBLOCK && errno != EAGAIN;
+  }
+  return true;
+}
 
 int cut(Handle handle, std::int64_t length) {
   return ::ftruncate(handle, static_cast<off_t>(length)) != 0 ? errno : 0;
@@ -57,11 +199,19 @@ int write_all(Handle handle, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t done = ::write(handle, data, size);
     if (done < 0) {
-      if (errno == EINTR) continue;
-      return errno;
+      if (errno != EINTR) return errno;
+      // Waiting for a pipe or a device when an interrupt came: given up.
+      if (caught != 0) return EINTR;
+      continue;
     }
     data += done;
     size -= static_cast<std::size_t>(done);
+    if (size > 0 && caught != 0) {
+      // Cut short by the interrupt while waiting; a regular file cut short
+      // (a full disk) tells its own reason at the next write.
+      struct stat st;
+      if (::fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) return EINTR;
+    }
   }
   return 0;
 }

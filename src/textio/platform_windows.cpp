@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <climits>
@@ -15,6 +16,46 @@
 #include "textio/platform.hpp"
 
 namespace textio::platform {
+
+namespace {
+
+// Exit status of a console process ended by Ctrl+C or Ctrl+Break.
+constexpr DWORD control_c_exit = 0xC000013AUL;
+
+// The run-time's signal of each interrupt: Ctrl+C, termination as raise()
+// gives it, and Ctrl+Break in place of the hang-up that Windows lacks.
+int number_of(Signal sig) {
+  switch (sig) {
+    case Signal::interrupt: return SIGINT;
+    case Signal::terminate: return SIGTERM;
+    case Signal::hangup: return SIGBREAK;
+    case Signal::file_size:
+    case Signal::broken_pipe: return 0;  // Windows raises neither
+  }
+  return 0;
+}
+
+constexpr Signal interrupts[] = {Signal::interrupt, Signal::terminate, Signal::hangup};
+
+volatile std::sig_atomic_t caught = 0;
+
+// The run-time resets the handler before it calls it: a second interrupt
+// takes the default action and ends the process at once. The console's
+// handler runs on a thread of its own; it only sets the flag.
+extern "C" void on_interrupt(int number) {
+  if (caught == 0) caught = number;
+}
+
+// Identity of a disk file: its volume and its file index.
+bool identity(HANDLE h, std::uint64_t& device, std::uint64_t& inode) {
+  BY_HANDLE_FILE_INFORMATION about;
+  if (!::GetFileInformationByHandle(h, &about)) return false;
+  device = about.dwVolumeSerialNumber;
+  inode = (static_cast<std::uint64_t>(about.nFileIndexHigh) << 32) | about.nFileIndexLow;
+  return true;
+}
+
+}  // namespace
 
 StandardHandles standard_handles() { return {0, 1, 2}; }
 
@@ -29,30 +70,83 @@ void ensure_standard_handles() {
 }
 
 int ignore_signal(Signal sig) {
-  int number = 0;
-  switch (sig) {
-    case Signal::interrupt: number = SIGINT; break;
-    case Signal::terminate: number = SIGTERM; break;
-    // Windows raises none of these: there is nothing to ignore.
-    case Signal::hangup:
-    case Signal::file_size:
-    case Signal::broken_pipe:
-      return 0;
-  }
+  const int number = number_of(sig);
+  if (number == 0) return 0;  // nothing to ignore
   return std::signal(number, SIG_IGN) == SIG_ERR ? errno : 0;
 }
 
-int open_read_write(const char* name, Handle& handle) {
+void catch_interrupts() {
+  for (const Signal sig : interrupts) {
+    const auto before = std::signal(number_of(sig), on_interrupt);
+    if (before == SIG_IGN) std::signal(number_of(sig), SIG_IGN);  // stays ignored
+  }
+}
+
+bool interrupt_caught(Signal& sig) {
+  const int number = caught;
+  if (number == 0) return false;
+  for (const Signal s : interrupts) {
+    if (number_of(s) == number) sig = s;
+  }
+  return true;
+}
+
+void end_by_signal(Signal) {
+  // What the console does to a program it interrupts.
+  ::ExitProcess(control_c_exit);
+}
+
+const char* signal_name(Signal sig) {
+  switch (sig) {
+    case Signal::interrupt: return "SIGINT";
+    case Signal::terminate: return "SIGTERM";
+    case Signal::hangup: return "SIGBREAK";
+    case Signal::file_size: return "SIGXFSZ";
+    case Signal::broken_pipe: return "SIGPIPE";
+  }
+  return "a signal";
+}
+
+int open_result_file(const char* name, Handle& handle, FileInfo::Kind& kind) {
+  // A name in the current directory is a disk file (devices such as NUL are
+  // opened as they are, and never cut).
+  kind = FileInfo::Kind::regular;
   handle = ::_open(name, _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-  return handle < 0 ? errno : 0;
+  if (handle < 0) return errno;
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(handle));
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    kind = ::GetFileType(h) == FILE_TYPE_PIPE ? FileInfo::Kind::fifo : FileInfo::Kind::device;
+  }
+  return 0;
 }
 
 int file_info(Handle handle, FileInfo& info) {
   struct _stat64 st;
   if (::_fstat64(handle, &st) != 0) return errno;
-  info.regular = (st.st_mode & _S_IFMT) == _S_IFREG;
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(handle));
+  const DWORD type = ::GetFileType(h);
+  info.kind = type == FILE_TYPE_DISK   ? FileInfo::Kind::regular
+              : type == FILE_TYPE_PIPE ? FileInfo::Kind::fifo
+              : type == FILE_TYPE_CHAR ? FileInfo::Kind::device
+                                       : FileInfo::Kind::other;
+  if ((st.st_mode & _S_IFMT) == _S_IFDIR) info.kind = FileInfo::Kind::other;
   info.size = static_cast<std::int64_t>(st.st_size);
+  // Pipes have no file index: only disk files are told apart.
+  info.identified = info.kind == FileInfo::Kind::regular && identity(h, info.device, info.inode);
   return 0;
+}
+
+bool lock_exclusive(Handle handle) {
+  // Windows locks are mandatory for the range they cover: the lock covers
+  // the last byte of the largest offset, which no record ever reaches, so
+  // it stops only another run's lock, never a reader.
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(handle));
+  OVERLAPPED at{};
+  at.Offset = 0xFFFFFFFEUL;
+  at.OffsetHigh = 0x7FFFFFFFUL;
+  if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return true;
+  const DWORD err = ::GetLastError();
+  return err != ERROR_LOCK_VIOLATION && err != ERROR_SHARING_VIOLATION;
 }
 
 int cut(Handle handle, std::int64_t length) { return ::_chsize_s(handle, length); }

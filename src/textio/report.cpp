@@ -11,6 +11,8 @@ namespace textio {
 namespace {
 
 Runtime* current = nullptr;
+// The name of the run in the line about an interrupt.
+const char* interrupted_program = "";
 
 // Reports made with no run-time context installed go to standard error.
 ErrorStream& errors() {
@@ -90,8 +92,47 @@ void report_internal_error(std::string_view what) {
   end_run(exit_internal_error);
 }
 
+namespace {
+
+int close_all(int status) { return current != nullptr ? current->close_all(status) : status; }
+
+// Ends the process by the interrupt caught, after the line that tells of
+// it: what the run had done when it stopped (after), and what the files hold.
+[[noreturn]] void end_by_interrupt(std::string_view after = {}, std::string_view held = {}) {
+  platform::Signal sig = platform::Signal::interrupt;
+  platform::interrupt_caught(sig);
+  const std::string_view program = interrupted_program, name = platform::signal_name(sig);
+  if (after.empty()) {
+    errors().line({program, ": interrupted by signal ", name});
+  } else if (held.empty()) {
+    errors().line({program, ": interrupted by signal ", name, " after ", after});
+  } else {
+    errors().line({program, ": interrupted by signal ", name, " after ", after, ": ", held});
+  }
+  platform::end_by_signal(sig);
+}
+
+}  // namespace
+
 void end_run(int status) {
-  platform::exit_process(current != nullptr ? current->close_all(status) : status);
+  status = close_all(status);
+  if (interrupted()) end_by_interrupt();
+  platform::exit_process(status);
+}
+
+void catch_interrupts(const char* program) {
+  interrupted_program = program;
+  platform::catch_interrupts();
+}
+
+bool interrupted() {
+  platform::Signal sig;
+  return platform::interrupt_caught(sig);
+}
+
+void end_interrupted(std::string_view after, std::string_view held) {
+  if (close_all(exit_normal) == exit_normal) end_by_interrupt(after, held);
+  end_by_interrupt(after);
 }
 
 }  // namespace textio

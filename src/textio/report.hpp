@@ -48,6 +48,21 @@ class ErrorStream {
 
 // Closes every connection (writing out what is buffered) and ends the
 // process with status, or with 2 when a result file could not be written out.
+// After an interrupt (catch_interrupts) it says so in one line and ends the
+// process by that signal instead.
 [[noreturn]] void end_run(int status);
+
+// From now on SIGINT, SIGTERM and SIGHUP are caught instead of ending the
+// process at once: the run tests interrupted() where it can stop cleanly. A
+// second interrupt ends the process at once. program names the run in the
+// line that tells of an interrupt.
+void catch_interrupts(const char* program);
+// True once an interrupt has been caught.
+bool interrupted();
+// Ends the run after an interrupt: closes every connection, writes the line
+//   <program>: interrupted by signal <SIGNAME> after <after>: <held>
+// (without ": <held>" when a result file could not be written out) and ends
+// the process by that signal, so that its parent sees it interrupted.
+[[noreturn]] void end_interrupted(std::string_view after, std::string_view held);
 
 }  // namespace textio

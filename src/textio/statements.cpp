@@ -11,6 +11,8 @@ namespace textio {
 void prepare_process() {
   platform::ensure_standard_handles();
   platform::ignore_signal(platform::Signal::broken_pipe);
+  // A file grown to the size limit fails its write, as a full disk does.
+  platform::ignore_signal(platform::Signal::file_size);
 }
 
 void compile_format(Format& format, const char* text) {

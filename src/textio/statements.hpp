@@ -16,8 +16,9 @@
 namespace textio {
 
 // Prepares the process for a run: the standard handles are made to exist (so
-// that no result file can take their place), and a reader that went away
-// does not kill the run: the write that meets it fails instead.
+// that no result file can take their place), and neither a reader that went
+// away nor a file size limit kills the run: the write that meets it fails
+// instead.
 void prepare_process();
 
 // Parses one of the program's own format texts; a text that does not parse

@@ -88,7 +88,7 @@ bool Connection::cut() {
   // is written to as it is.
   platform::FileInfo info;
   if (const int err = platform::file_info(handle_, info)) return fail(os_error(err));
-  if (!info.regular) return true;
+  if (info.kind != platform::FileInfo::Kind::regular) return true;
   if (const int err = platform::cut(handle_, position_ + static_cast<std::int64_t>(used_))) {
     return fail(os_error(err));
   }
@@ -105,7 +105,9 @@ int Connection::close() {
   return err != 0 ? err : closed;
 }
 
-UnitTable::UnitTable(platform::StandardHandles handles) : input_(handles.in) {
+// cppcheck-suppress uninitMemberVar ; fields_ starts empty: its slots' text is made before it is read
+UnitTable::UnitTable(platform::StandardHandles handles)
+    : standard_output_(handles.out), input_(handles.in) {
   using Direction = Connection::Direction;
   using EndFile = Connection::EndFile;
   connections_.push_back(std::make_unique<Connection>(stdin_unit, handles.in, std::string(),
@@ -125,11 +127,43 @@ Connection* UnitTable::find(int unit) {
   return nullptr;
 }
 
+namespace {
+
+bool same_file(const platform::FileInfo& a, const platform::FileInfo& b) {
+  return a.identified && b.identified && a.device == b.device && a.inode == b.inode;
+}
+
+IoError about_file(const std::string& name, std::string_view what) {
+  return IoError{ErrorKind::os_error, name + ": " + std::string(what)};
+}
+
+}  // namespace
+
+Status UnitTable::shared(const std::string& name, const platform::FileInfo& info) const {
+  // A device such as /dev/null may be written by anyone; a regular file or a
+  // pipe written through two handles would have its records overwritten or
+  // cut into each other.
+  platform::FileInfo out;
+  if (platform::file_info(standard_output_, out) == 0 && same_file(info, out)) {
+    return about_file(name, "the same file as standard output");
+  }
+  for (const ResultFile& other : result_files_) {
+    if (same_file(info, other.info)) return about_file(name, "the same file as " + other.name);
+  }
+  return {};
+}
+
 Connection* UnitTable::connect(int unit, Status& status) {
   std::string file = "fort." + std::to_string(unit);
+  using Kind = platform::FileInfo::Kind;
   platform::Handle handle = platform::no_handle;
-  if (const int err = platform::open_read_write(file.c_str(), handle)) {
-    status = os_error(err);
+  Kind kind = Kind::regular;
+  if (const int err = platform::open_result_file(file.c_str(), handle, kind)) {
+    // A FIFO without a reader, a device that is not there: named, since the
+    // file itself is not at fault.
+    status = kind == Kind::fifo || kind == Kind::device
+                 ? about_file(file, platform::error_text(err))
+                 : os_error(err);
     return nullptr;
   }
   platform::FileInfo info;
@@ -138,12 +172,22 @@ Connection* UnitTable::connect(int unit, Status& status) {
     platform::close(handle);
     return nullptr;
   }
+  status = shared(file, info);
+  if (!status && info.identified && !platform::lock_exclusive(handle)) {
+    status = about_file(file, "another run is writing this file");
+  }
+  if (status) {
+    platform::close(handle);
+    return nullptr;
+  }
+  result_files_.push_back({file, info});
   const auto end_file = info.size == 0 ? Connection::EndFile::at_end : Connection::EndFile::none;
+  const auto direction = info.kind == Kind::regular ? Connection::Direction::read_write
+                                                    : Connection::Direction::write;
   // A fort.N that names a terminal gets each record at its terminator, like
   // standard output on a terminal.
-  connections_.push_back(std::make_unique<Connection>(unit, handle, std::move(file),
-                                                      Connection::Direction::read_write, end_file,
-                                                      platform::is_terminal(handle)));
+  connections_.push_back(std::make_unique<Connection>(unit, handle, std::move(file), direction,
+                                                      end_file, platform::is_terminal(handle)));
   return connections_.back().get();
 }
 

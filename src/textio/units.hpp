@@ -166,10 +166,13 @@ class UnitTable {
 
   // The connection of unit, or nullptr if it has none.
   Connection* find(int unit);
-  // Connects unit to the file "fort.<unit>" in the current directory, opened
-  // for reading and writing, created if need be and not cut, unbuffered when
-  // it is a terminal. Sets status and returns nullptr when the file cannot be
-  // opened.
+  // Connects unit to the file "fort.<unit>" in the current directory,
+  // created if need be and not cut, unbuffered when it is a terminal: a
+  // regular file opened for reading and writing and held with an exclusive
+  // lock to the end of the run, a FIFO or a device for writing only. Sets
+  // status and returns nullptr, the file unchanged, when it cannot be opened,
+  // when another run holds its lock, or when it is the same file as standard
+  // output or as another result file of the run.
   Connection* connect(int unit, Status& status);
 
   InputStream& input() { return input_; }
@@ -184,7 +187,19 @@ class UnitTable {
   int close_all(int status, ErrorStream& errors);
 
  private:
+  // The file of a result unit, known by its identity.
+  struct ResultFile {
+    std::string name;
+    platform::FileInfo info;
+  };
+
+  // Why the file info of name may not be written by this run: the same file
+  // as standard output or as another result file; nothing when it may.
+  Status shared(const std::string& name, const platform::FileInfo& info) const;
+
+  platform::Handle standard_output_;
   std::vector<std::unique_ptr<Connection>> connections_;
+  std::vector<ResultFile> result_files_;
   InputStream input_;
   FieldMemo fields_;
   bool closed_ = false;

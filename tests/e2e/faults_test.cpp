@@ -1,12 +1,17 @@
 // The built program under faults of its surroundings: input that ends or is
 // closed at every question, enormous values and lines, result files that
-// cannot be made, a disk that fills, standard output closed or full. The run
-// never crashes, and it never ends with status 0 while a result file is
-// incomplete.
+// cannot be made, a disk that fills, standard output closed or full, result
+// files shared with another run or with standard output, interrupts, a file
+// size limit, FIFOs and devices as result files. The run never crashes or
+// hangs, and it never ends with status 0 while a result file is incomplete.
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -226,6 +231,291 @@ TEST(Faults, StandardOutputClosedOrFull) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.fort10, worked().fort10);
     EXPECT_EQ(r.fort20, worked().fort20);
+  }
+}
+
+// A sweep far longer than any test waits for: 1e8 passes.
+const std::string endless_input = "-1\n0 100000 0.001\n5\n0.1 0.2\n0\n";
+
+// Another run's hold on a result file: the file, opened and locked as a run
+// holds it. Also the read end of a FIFO, opened without waiting for a writer.
+struct Held {
+  int fd = -1;
+  Held() = default;
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  ~Held() {
+    if (fd >= 0) ::close(fd);
+  }
+  void lock(const fs::path& file) {
+    support::put(file, "old\r\n");
+    fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  }
+  void read_fifo(const fs::path& file) {
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+  }
+  // Reads what the writer sends, keep bytes at most or to its end; then
+  // stops reading, as a reader that quits does.
+  std::string take(std::size_t keep) {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (support::read_into(fd, got, keep, 10) && std::chrono::steady_clock::now() < deadline) {
+    }
+    ::close(fd);
+    fd = -1;
+    return got;
+  }
+};
+
+// Where the program would write over records, or cut them into another's:
+// a result file locked by another run, or the same file as standard output
+// or as the other result file, ends the run with status 2 at that file's
+// first record, the file as it was. A device may be shared.
+TEST(Faults, ResultFileSharedWithAnotherWriter) {
+  const std::string old = "old\r\n";
+  struct Row {
+    const char* what;
+    std::function<void(const fs::path& dir, Held& held, support::Launch& l)> prepare;
+    int status;
+    std::string err;
+    std::optional<std::string> fort10, fort20;  // nullopt: no regular file there
+    bool check_fort10 = true;
+  } rows[] = {
+      {"fort.10 locked by another run", [](auto& dir, Held& held, auto&) { held.lock(dir / "fort.10"); },
+       2, report(265, "fort.10: another run is writing this file"), old, std::nullopt},
+      {"fort.20 locked by another run", [](auto& dir, Held& held, auto&) { held.lock(dir / "fort.20"); },
+       2, report(268, "fort.20: another run is writing this file"), support::worked10, old},
+      {"standard output is fort.10", [](auto& dir, Held&, auto& l) { l.output_file = dir / "fort.10"; },
+       2, report(265, "fort.10: the same file as standard output"), prompts, std::nullopt},
+      {"standard output is fort.20", [](auto& dir, Held&, auto& l) { l.output_file = dir / "fort.20"; },
+       2, report(268, "fort.20: the same file as standard output"), support::worked10, prompts},
+      {"fort.20 a symbolic link to fort.10",
+       [](auto& dir, Held&, auto&) { fs::create_symlink("fort.10", dir / "fort.20"); }, 2,
+       report(268, "fort.20: the same file as fort.10"), support::worked10, support::worked10},
+      {"fort.20 a hard link to fort.10",
+       [&](auto& dir, Held&, auto&) {
+         support::put(dir / "fort.10", old);
+         fs::create_hard_link(dir / "fort.10", dir / "fort.20");
+       },
+       2, report(268, "fort.20: the same file as fort.10"), support::worked10, support::worked10},
+      {"fort.10 a link to /dev/stdout, standard output a file",
+       [](auto& dir, Held&, auto&) { fs::create_symlink("/dev/stdout", dir / "fort.10"); }, 2,
+       report(265, "fort.10: the same file as standard output"), {}, std::nullopt, false},
+      {"fort.10 a link to /dev/stdout, standard output piped into a reader that quits",
+       [](auto& dir, Held&, auto& l) {
+         fs::create_symlink("/dev/stdout", dir / "fort.10");
+         l.out = Out::pipe;
+         l.out_keep = 10;
+       },
+       2, report(265, "fort.10: the same file as standard output"), {}, std::nullopt, false},
+      {"both files and standard output on /dev/null",
+       [](auto& dir, Held&, auto& l) {
+         fs::create_symlink("/dev/null", dir / "fort.10");
+         fs::create_symlink("/dev/null", dir / "fort.20");
+         l.output_file = "/dev/null";
+       },
+       0, "", std::nullopt, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Sandbox box;
+    Held held;
+    support::Launch l{.input = worked_input, .timeout = std::chrono::seconds(20)};
+    row.prepare(box.dir(), held, l);
+    const Result r = support::run_in(box, l);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.err, row.err);
+    if (row.check_fort10) {
+      EXPECT_EQ(r.fort10, row.fort10);
+    }
+    EXPECT_EQ(r.fort20, row.fort20);
+  }
+}
+
+// Two runs in one directory: the second finds fort.10 held by the first,
+// which waits for the reader of its fort.20, and ends at its first record
+// without touching it; the first, interrupted in its waiting write, ends by
+// the signal, not in a hang.
+TEST(Faults, TwoRunsInOneDirectory) {
+  Sandbox first, second;
+  Held reader;
+  reader.read_fifo(first.dir() / "fort.20");  // read by nobody: its pipe fills
+  const fs::path fort10 = first.dir() / "fort.10";
+  Result late;
+  std::optional<std::string> before, after;
+  const auto meanwhile = [&](pid_t pid) {
+    // Waiting in a write for three looks in a row.
+    const auto waits = [pid] {
+      for (int look = 0; look < 3; ++look) {
+        if (support::process_state(pid) != 'S') return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      return true;
+    };
+    EXPECT_TRUE(support::when(waits, std::chrono::seconds(20)));
+    before = support::slurp(fort10);
+    late = support::run_in(second, {.input = worked_input, .dir = first.dir(), .timeout = std::chrono::seconds(20)});
+    after = support::slurp(fort10);
+    ::kill(pid, SIGTERM);
+  };
+  const Result r = support::run_in(first, {.input = endless_input, .meanwhile = meanwhile,
+                                           .timeout = std::chrono::seconds(30)});
+  EXPECT_EQ(late.status, 2);
+  EXPECT_EQ(late.err, report(265, "fort.10: another run is writing this file"));
+  ASSERT_TRUE(before);
+  EXPECT_GT(before->size(), 0u);
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(r.status, -SIGTERM);
+  EXPECT_EQ(r.err, report(268, "fort.20: Interrupted system call") +
+                       "dimerscan: interrupted by signal SIGTERM\n");
+}
+
+// An interrupt during the sweep: the pass under way is finished, both files
+// hold the same whole passes, one line says which, and the run ends by the
+// signal.
+TEST(Faults, InterruptDuringTheSweep) {
+  const struct {
+    int sig;
+    const char* name;
+  } rows[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Sandbox box;
+    const fs::path fort20 = box.dir() / "fort.20";
+    const auto meanwhile = [&](pid_t pid) {
+      // Once fort.20 has its first window: 282 passes and more.
+      const auto started = [&] {
+        std::error_code absent;
+        const std::uintmax_t size = fs::file_size(fort20, absent);
+        return !absent && size >= 8192;
+      };
+      EXPECT_TRUE(support::when(started, std::chrono::seconds(20)));
+      ::kill(pid, row.sig);
+    };
+    // Room for the passes that may run before the signal arrives.
+    const Result r = support::run_in(box, {.input = endless_input, .file_limit = rlim_t{256} << 20,
+                                           .meanwhile = meanwhile,
+                                           .timeout = std::chrono::seconds(30)});
+    EXPECT_EQ(r.status, -row.sig);
+    ASSERT_TRUE(r.fort10 && r.fort20);
+    const std::size_t passes = r.fort20->size() / record;
+    EXPECT_EQ(r.fort20->size(), passes * record);
+    EXPECT_EQ(r.fort10->size(), 16 * passes * record);
+    EXPECT_GE(passes, 282u);
+    const std::string n = std::to_string(passes);
+    EXPECT_EQ(r.err, "dimerscan: interrupted by signal " + std::string(row.name) + " after pass " + n +
+                         ": fort.10 and fort.20 hold passes 1 to " + n + "\n");
+    // The last pass is the same in both files, and whole in fort.10.
+    if (passes == 0) continue;
+    const std::string d1 = r.fort20->substr(r.fort20->size() - record, 13);
+    EXPECT_EQ(r.fort10->substr(r.fort10->size() - 16 * record, 13), d1);
+    EXPECT_EQ(r.fort10->substr(r.fort10->size() - record, 13), d1);
+  }
+}
+
+// Before the sweep, an interrupt ends the run as it always did, with
+// nothing created: waiting for an answer, or reading /dev/zero, a line that
+// never ends, in bounded memory.
+TEST(Faults, InterruptBeforeTheSweep) {
+  const struct {
+    const char* what;
+    int sig;
+    In in;
+    const char* input_file;
+    std::chrono::milliseconds after;
+  } rows[] = {
+      {"waiting for the D1 range", SIGINT, In::held, "", std::chrono::milliseconds(300)},
+      {"waiting for the D1 range", SIGTERM, In::held, "", std::chrono::milliseconds(300)},
+      {"waiting for the D1 range", SIGHUP, In::held, "", std::chrono::milliseconds(300)},
+      {"reading /dev/zero", SIGINT, In::file, "/dev/zero", std::chrono::milliseconds(1500)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.what) + ", signal " + std::to_string(row.sig));
+    Sandbox box;
+    long peak_kib = -1;
+    const Result r = support::run_in(
+        box, {.input = "-1\n", .input_file = row.input_file, .in = row.in,
+              .meanwhile = [&](pid_t pid) {
+                std::this_thread::sleep_for(row.after);
+                peak_kib = support::peak_kib_of(pid);
+                ::kill(pid, row.sig);
+              },
+              .timeout = std::chrono::seconds(20)});
+    EXPECT_EQ(r.status, -row.sig);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(r.fort10);
+    EXPECT_FALSE(r.fort20);
+#ifndef DIMERSCAN_UNDER_ASAN
+    // The program's own memory: an emulator adds its own.
+    const char* emulator = std::getenv("DIMERSCAN_EMULATOR");
+    if (emulator == nullptr || *emulator == '\0') {
+      EXPECT_GT(peak_kib, 0);
+      EXPECT_LT(peak_kib, 8 << 10) << "peak " << peak_kib << " KiB";
+    }
+#endif
+  }
+}
+
+// A file size limit fails the write as a full disk does; a FIFO or a device
+// is written, never read or cut: a FIFO without a reader, or whose reader
+// quits, ends the run with status 2 instead of a hang.
+TEST(Faults, FileSizeLimitsFifosAndDevices) {
+  struct Row {
+    const char* what;
+    std::string input;
+    rlim_t file_limit;
+    std::size_t reader_keeps;  // 0: no FIFO; else fort.10 a FIFO read up to so many bytes
+    int status;
+    std::string err;
+    std::function<void(const Result&, const std::string& read)> check;
+  } rows[] = {
+      {"a file size limit of 64 KiB during the sweep", endless_input, 64 << 10, 0, 2,
+       report(265, "fort.10: File too large"),
+       [](const Result& r, const std::string&) {
+         ASSERT_TRUE(r.fort10 && r.fort20);
+         EXPECT_EQ(r.fort10->size(), 64u << 10);
+         EXPECT_EQ(r.fort20->size() % record, 0u);
+       }},
+      {"a file size limit of 256 bytes met at the end of the run", worked_input, 256, 0, 2,
+       "Fortran runtime error: fort.10: File too large\n",
+       [](const Result& r, const std::string&) {
+         EXPECT_EQ(r.fort10, support::worked10.substr(0, 256));
+         EXPECT_EQ(r.fort20, support::worked20);
+       }},
+      {"fort.10 a FIFO without a reader", worked_input, support::file_limit, 0, 2,
+       report(265, "fort.10: No such device or address"), nullptr},
+      {"fort.10 a FIFO read to the end", worked_input, support::file_limit, std::size_t(-1), 0, "",
+       [](const Result& r, const std::string& read) {
+         EXPECT_EQ(read, support::worked10);
+         EXPECT_EQ(r.fort20, support::worked20);
+       }},
+      {"fort.10 a FIFO whose reader quits", endless_input, support::file_limit, 1000, 2,
+       report(265, "fort.10: Broken pipe"),
+       [](const Result&, const std::string& read) { EXPECT_EQ(read.size(), 1000u); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Sandbox box;
+    const fs::path fort10 = box.dir() / "fort.10";
+    Held reader;
+    if (row.reader_keeps != 0) {
+      reader.read_fifo(fort10);
+    } else if (row.file_limit == support::file_limit) {
+      ASSERT_EQ(::mkfifo(fort10.c_str(), 0600), 0);
+    }
+    std::string read;
+    support::Launch l{.input = row.input, .file_limit = row.file_limit, .timeout = std::chrono::seconds(20)};
+    if (row.reader_keeps != 0) l.meanwhile = [&](pid_t) { read = reader.take(row.reader_keeps); };
+    const Result r = support::run_in(box, l);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.err, row.err);
+    if (row.file_limit == support::file_limit) {
+      EXPECT_TRUE(fs::is_fifo(fort10)) << "the FIFO stays a FIFO";
+    }
+    if (row.check) row.check(r, read);
   }
 }
 

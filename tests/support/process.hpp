@@ -1,12 +1,15 @@
 // The one launcher of the tests: a child process running the built program
 // (or a function of the test) with standard input given as bytes in a file,
-// bytes through a pipe, or closed; standard output in a file, closed, or on
-// /dev/full; standard error in a file; in a working directory of its own,
-// under a limit of file size, killed when it outlasts its time. Or the same
-// child on a terminal, for a dialogue.
+// bytes through a pipe (closed after them, or held open), or closed;
+// standard output in a file, closed, on /dev/full, or through a pipe to a
+// reader that may quit early; standard error in a file; in a working
+// directory of its own, under a limit of file size, with something done
+// while it runs (a signal sent, a second run), killed when it outlasts its
+// time. Or the same child on a terminal, for a dialogue.
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -19,6 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <thread>
@@ -34,8 +39,11 @@ inline std::string program() {
   return path ? path : "";
 }
 
-enum class Input { file, pipe, closed };
-enum class Output { file, closed, full };
+// held: a pipe written whole and kept open until the child ends.
+enum class Input { file, pipe, held, closed };
+// pipe: read by the launcher into Finished::out, up to out_keep bytes; then
+// it closes its end, as `head -c` does.
+enum class Output { file, closed, full, pipe };
 
 // Largest file the child may write: room for the longest sweep of the tests.
 inline constexpr rlim_t file_limit = rlim_t{16} << 20;
@@ -47,9 +55,13 @@ struct Launch {
   fs::path input_file{};           // or, when given, this file as standard input
   Input in = Input::file;          // a pipe is written whole, then closed
   Output out = Output::file;
+  fs::path output_file{};          // or, when given, standard output to this file (cut)
+  std::size_t out_keep = std::size_t(-1);  // Output::pipe: bytes read before closing
   fs::path dir{};                  // working directory; empty: the current one
   std::vector<std::string> args{}; // arguments after the program's name
   std::function<void()> body{};    // run in the child instead of the program; ends it
+  rlim_t file_limit = support::file_limit;
+  std::function<void(pid_t)> meanwhile{};  // run by the launcher once the child has started
   std::chrono::seconds timeout{60};
 };
 
@@ -110,7 +122,7 @@ namespace detail {
 [[noreturn]] inline void become(const Launch& l) {
   if (!l.dir.empty() && ::chdir(l.dir.c_str()) != 0) ::_exit(126);
   // A sweep that runs away is stopped by SIGXFSZ long before the disk fills.
-  const rlimit fsize{file_limit, file_limit};
+  const rlimit fsize{l.file_limit, l.file_limit};
   ::setrlimit(RLIMIT_FSIZE, &fsize);
   if (l.body) {
     l.body();
@@ -121,49 +133,105 @@ namespace detail {
 
 }  // namespace detail
 
+// Reads what fd has within wait_ms into got, keep bytes at most; false once
+// keep bytes are there or the writer has gone.
+inline bool read_into(int fd, std::string& got, std::size_t keep, int wait_ms) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, wait_ms) != 1) return true;
+  char buf[4096];
+  const std::size_t room = keep - got.size() < sizeof buf ? keep - got.size() : sizeof buf;
+  const ssize_t n = ::read(fd, buf, room);
+  if (n <= 0) return false;
+  got.append(buf, static_cast<std::size_t>(n));
+  return got.size() < keep;
+}
+
 inline Finished launch(const Launch& l) {
   const fs::path in_file = l.input_file.empty() ? l.streams / "stdin" : l.input_file;
-  const fs::path out_file = l.streams / "stdout", err_file = l.streams / "stderr";
+  const fs::path out_file = l.output_file.empty() ? l.streams / "stdout" : l.output_file;
+  const fs::path err_file = l.streams / "stderr";
+  const bool in_pipe = l.in == Input::pipe || l.in == Input::held;
   if (l.input_file.empty()) put(in_file, l.input);
-  int pipe_fds[2] = {-1, -1};
-  if (l.in == Input::pipe && ::pipe(pipe_fds) != 0) return {};
+  int pipe_fds[2] = {-1, -1}, out_fds[2] = {-1, -1};
+  if (in_pipe && ::pipe(pipe_fds) != 0) return {};
+  if (l.out == Output::pipe && ::pipe(out_fds) != 0) return {};
   std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     // Everything is opened before anything is closed, so that no new file
     // takes the number of a stream meant to stay closed.
     const int fd_err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int fd_in = l.in == Input::pipe ? pipe_fds[0] : ::open(in_file.c_str(), O_RDONLY);
-    const int fd_out = l.out == Output::full
-                           ? ::open("/dev/full", O_WRONLY)
-                           : ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int fd_in = in_pipe ? pipe_fds[0] : ::open(in_file.c_str(), O_RDONLY);
+    const int fd_out = l.out == Output::full   ? ::open("/dev/full", O_WRONLY)
+                       : l.out == Output::pipe ? out_fds[1]
+                                               : ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd_err < 0 || fd_in < 0 || fd_out < 0) ::_exit(126);
     ::dup2(fd_err, 2);
     ::dup2(fd_in, 0);
     ::dup2(fd_out, 1);
-    for (int fd : {fd_err, fd_in, fd_out, pipe_fds[1]}) {
+    for (int fd : {fd_err, fd_in, fd_out, pipe_fds[1], out_fds[0]}) {
       if (fd > 2) ::close(fd);
     }
     if (l.in == Input::closed) ::close(0);
     if (l.out == Output::closed) ::close(1);
     detail::become(l);
   }
-  if (l.in == Input::pipe) {
+  // The reader may stop early; a write into a pipe it closed must not end the test.
+  std::signal(SIGPIPE, SIG_IGN);
+  if (in_pipe) {
     ::close(pipe_fds[0]);
-    // The reader may stop early; a write into a pipe it closed must not end the test.
-    std::signal(SIGPIPE, SIG_IGN);
     for (std::size_t at = 0; at < l.input.size();) {
       const ssize_t n = ::write(pipe_fds[1], l.input.data() + at, l.input.size() - at);
       if (n <= 0) break;
       at += static_cast<std::size_t>(n);
     }
-    ::close(pipe_fds[1]);
+    if (l.in == Input::pipe) ::close(pipe_fds[1]);
   }
   Finished f;
+  if (l.out == Output::pipe) {
+    ::close(out_fds[1]);
+    // The child's standard output is taken while it runs, as a reader would.
+    const auto deadline = std::chrono::steady_clock::now() + l.timeout;
+    while (read_into(out_fds[0], f.out, l.out_keep, 10) &&
+           std::chrono::steady_clock::now() < deadline) {
+    }
+    ::close(out_fds[0]);
+  }
+  if (l.meanwhile) l.meanwhile(pid);
   f.status = wait_for(pid, l.timeout, &f.peak_kib);
-  f.out = slurp(out_file).value_or("");
+  if (l.in == Input::held) ::close(pipe_fds[1]);
+  if (l.out != Output::pipe) f.out = slurp(out_file).value_or("");
   f.err = slurp(err_file).value_or("");
   return f;
+}
+
+// Waits up to timeout for ready() to hold, asking every millisecond; true
+// when it did.
+inline bool when(const std::function<bool()>& ready, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// The peak resident memory of process pid since it started its program
+// (VmHWM), in KiB, or -1.
+inline long peak_kib_of(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// The state letter of process pid ('R' running, 'S' waiting, ...), or 0.
+inline char process_state(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), {});
+  const std::size_t paren = text.rfind(')');
+  return paren == std::string::npos || paren + 2 >= text.size() ? 0 : text[paren + 2];
 }
 
 // A child on a terminal: all three streams on it, no echo and no translation
