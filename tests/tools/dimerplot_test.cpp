@@ -937,7 +937,9 @@ TEST(Program, LongSweepOfStatesDrawsInSeconds) {
 #else
   constexpr double limit = 30.0;  // room for a machine shared with other runs
 #endif
-  if (!emulated) EXPECT_LT(run.cpu_seconds, limit);
+  if (!emulated) {
+    EXPECT_LT(run.cpu_seconds, limit);
+  }
   const std::string svg = e2e::slurp(box.dir() / "levels.svg").value();
   EXPECT_NE(svg.find("data-passes=\"" + std::to_string(count) + "\""), std::string::npos);
   for (int k = 1; k <= levels; ++k)
