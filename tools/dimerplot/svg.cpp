@@ -44,6 +44,15 @@ void append(std::string& out, const char* format, auto... args) {
   out.append(text, static_cast<std::size_t>(std::clamp(n, 0, int{sizeof text} - 1)));
 }
 
+// A piece of one point, at (x, y): a short bar, kept inside the plot.
+void marker(std::string& out, double x, double y, const char* colour) {
+  append(out,
+         "<line class=\"marker\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
+         "stroke=\"%s\"/>\n",
+         std::max(x - marker_half_width, double{plot_left}), y,
+         std::min(x + marker_half_width, double{plot_right}), y, colour);
+}
+
 std::string number(double v) {
   char text[32];
   std::snprintf(text, sizeof text, "%.6g", v);
@@ -114,14 +123,7 @@ std::size_t line(std::string& out, const Panel& p, std::span<const int> column,
       append(out, "%s%.2f,%.2f", k ? " " : "", p.px(d1[piece[k]]), p.py(v[piece[k]]));
     if (piece.size() == 1) append(out, " %.2f,%.2f", p.px(d1[piece[0]]), p.py(v[piece[0]]));
     out += "\"/>\n";
-    if (piece.size() == 1) {
-      const double x = p.px(d1[piece[0]]), y = p.py(v[piece[0]]);
-      append(out,
-             "<line class=\"marker\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
-             "stroke=\"%s\"/>\n",
-             std::max(x - marker_half_width, double{plot_left}), y,
-             std::min(x + marker_half_width, double{plot_right}), y, colour);
-    }
+    if (piece.size() == 1) marker(out, p.px(d1[piece[0]]), p.py(v[piece[0]]), colour);
     drawn += piece.size();
   }
   return drawn;
@@ -185,14 +187,7 @@ std::size_t state_line(std::string& out, const Panel& p, std::span<const int> co
         append(out, "%s%.2f,%.2f", i > from ? " " : "", p.px(d1[piece[i]]), p.py(v[piece[i]]));
       if (end - from == 1) append(out, " %.2f,%.2f", p.px(d1[piece[from]]), p.py(v[piece[from]]));
       out += "\"/>\n";
-      if (piece.size() == 1) {
-        const double x = p.px(d1[piece[0]]), y = p.py(v[piece[0]]);
-        append(out,
-               "<line class=\"marker\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
-               "stroke=\"%s\"/>\n",
-               std::max(x - marker_half_width, double{plot_left}), y,
-               std::min(x + marker_half_width, double{plot_right}), y, colour.c_str());
-      }
+      if (piece.size() == 1) marker(out, p.px(d1[piece[0]]), p.py(v[piece[0]]), colour.c_str());
       k = end;
     }
     drawn += piece.size();
