@@ -5,6 +5,7 @@
 
 #include "eigen/eigen.hpp"
 #include "sweep/hamiltonian.hpp"
+#include "sweep/pass_rule.hpp"
 #include "sweep/passes.hpp"
 #include "textio/statements.hpp"
 
@@ -41,20 +42,8 @@ constexpr const char* f5 =
     "1X,'(1 = yes, 0 = no):')";
 constexpr const char* f6 = "(1x,e12.6,2x,e12.6)";
 
-// The pass counter is 32 bits wide: pass 2147483648 never comes.
-constexpr std::int64_t max_passes = 2147483647;
-
-// The sweep ends in time when D1 of pass max_passes + 1, computed as every
-// pass computes it, would exceed D1max (or when there is no pass at all).
-bool sweep_ends(double D1min, double D1max, double step) {
-  return D1min > D1max || static_cast<double>(max_passes) * step + D1min > D1max;
-}
-
 void refuse_endless_sweep() {
-  textio::report_failure(at(line::read_range),
-                         {textio::ErrorKind::bad_value,
-                          "D1 sweep does not end: the step must be positive and give at most " +
-                              std::to_string(max_passes) + " passes"});
+  textio::report_failure(at(line::read_range), {textio::ErrorKind::bad_value, passes::endless});
 }
 
 // A pass whose diagonalisation failed ends the run instead of writing
@@ -98,7 +87,7 @@ void MAIN__() {
   textio::read(at(line::read_j), J);
   textio::write(at(line::prompt_range), console, prompt_range);
   textio::read(at(line::read_range), D1min, D1max, step);
-  if (!sweep_ends(D1min, D1max, step)) refuse_endless_sweep();
+  if (!passes::sweep_ends(D1min, D1max, step)) refuse_endless_sweep();
   textio::write(at(line::prompt_d2), console, prompt_d2);
   textio::read(at(line::read_d2), D2);
   textio::write(at(line::prompt_ratios), console, prompt_ratios);
@@ -129,7 +118,7 @@ void MAIN__() {
   sweep::PassBatch batch(matz);
   for (std::int64_t kpass = 1;; ++kpass) {
     // D1 afresh from the pass counter, never accumulated.
-    const double D1 = static_cast<double>(kpass - 1) * step + D1min;
+    const double D1 = passes::d1_of(kpass, D1min, step);
     // Both ions carry D1; the D2 read above takes no part.
     D2 = D1;
     const double E1 = D1 * ratio1;

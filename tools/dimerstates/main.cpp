@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/passes.hpp"
+#include "sweep/pass_rule.hpp"
 #include "states.hpp"
 
 namespace {
