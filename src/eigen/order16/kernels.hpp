@@ -1,7 +1,7 @@
-// What the fast paths share: the reduction of one or two matrices at a
-// given width (a kernel for each width, chosen where the processor is known),
-// the rational QL iteration of two matrices side by side and the back
-// transformation at the fixed order.
+// What the fast paths share: the reduction of one or two matrices and the
+// eigenvectors of one or two at a given width (a kernel for each width,
+// chosen where the processor is known), and the rational QL iteration of two
+// matrices side by side.
 #pragma once
 
 #include "eigen/order16/order16.hpp"
@@ -28,10 +28,12 @@ void reduce_two_lanes(const Reduction* matrices, int count);
 // tqlrat(16, d, e2, ierr) of two matrices, their sweeps' rows taken in turn.
 void tqlrat_pair(double* const d[2], double* const e2[2], int* const ierr[2]);
 
-// tql2(16, 16, d, e, z, ierr) with the order known to the compiler.
-void tql2_16(double* d, double* e, double* z, int& ierr);
+// tql2 and htribk of the eigenvector path for count (1 or 2) calls after
+// their reductions, the rotations of two side by side, at the width, which
+// the processor must have; each call with the results of the plain routines.
+void vectors(Width width, const Call* calls, int count);
 
-// htribk(16, 16, ar, ai, tau, 16, zr, zi), the sixteen vectors side by side.
-void htribk16(const double* ar, const double* ai, const double* tau, double* zr, double* zi);
+// The kernel that runs on every processor.
+void vectors_two_lanes(const Call* calls, int count);
 
 }  // namespace eigen::order16

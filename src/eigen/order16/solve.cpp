@@ -1,5 +1,6 @@
-// The batch: reductions two at a time in the widest vectors, the rational QL
-// iterations of two side by side, the eigenvectors one call at a time.
+// The batch, two calls at a time: their reductions, then the rational QL
+// iterations or the eigenvectors of the two side by side, in the widest
+// vectors the processor has.
 #include "eigen/eigen.hpp"
 #include "eigen/order16/kernels.hpp"
 #include "eigen/order16/order16.hpp"
@@ -7,16 +8,6 @@
 namespace eigen::order16 {
 
 namespace {
-
-// Eigenvectors after the reduction: the rotations of tql2 start from the
-// identity, and the back transformation follows only when tql2 succeeded.
-void eigenvectors(const Call& c) {
-  for (int k = 0; k < n * n; ++k) c.zr[k] = 0.0;
-  for (int i = 0; i < n; ++i) c.zr[i * n + i] = 1.0;
-  tql2_16(c.w, c.fv1, c.zr, *c.ierr);
-  if (*c.ierr != 0) return;
-  htribk16(c.ar, c.ai, c.fm1, c.zr, c.zi);
-}
 
 // Calls 1 or 2 of a batch.
 void solve_few(Width width, int matz, const Call* calls, int count) {
@@ -28,7 +19,7 @@ void solve_few(Width width, int matz, const Call* calls, int count) {
   reduce(width, reductions, count);
 
   if (matz != 0) {
-    for (int q = 0; q < count; ++q) eigenvectors(calls[q]);
+    vectors(width, calls, count);
   } else if (count == 2) {
     double* const d[2] = {calls[0].w, calls[1].w};
     double* const e2[2] = {calls[0].fv2, calls[1].fv2};

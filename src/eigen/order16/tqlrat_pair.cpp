@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "eigen/eigen.hpp"
+#include "eigen/order16/in_turn.hpp"
 #include "eigen/order16/kernels.hpp"
 
 namespace eigen::order16 {
@@ -136,23 +137,7 @@ class RationalQL {
 void tqlrat_pair(double* const d[2], double* const e2[2], int* const ierr[2]) {
   RationalQL a(d[0], e2[0], *ierr[0]);
   RationalQL b(d[1], e2[1], *ierr[1]);
-  bool going_a = a.start();
-  bool going_b = b.start();
-  while (going_a && going_b) {
-    // Rows of both sweeps in turn, as far as the shorter one goes.
-    for (int k = a.rows_left() < b.rows_left() ? a.rows_left() : b.rows_left(); k > 0; --k) {
-      a.row();
-      b.row();
-    }
-    if (a.rows_left() == 0) going_a = a.end_sweep();
-    if (b.rows_left() == 0) going_b = b.end_sweep();
-  }
-  for (; going_a; going_a = a.end_sweep()) {
-    while (a.rows_left() > 0) a.row();
-  }
-  for (; going_b; going_b = b.end_sweep()) {
-    while (b.rows_left() > 0) b.row();
-  }
+  run_in_turn(a, b);
 }
 
 }  // namespace eigen::order16

@@ -9,4 +9,6 @@ void reduce(Width /*width*/, const Reduction* matrices, int count) {
   reduce_two_lanes(matrices, count);
 }
 
+void vectors(Width /*width*/, const Call* calls, int count) { vectors_two_lanes(calls, count); }
+
 }  // namespace eigen::order16

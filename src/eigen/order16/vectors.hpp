@@ -1,0 +1,32 @@
+// The eigenvectors at the fixed order in vectors of W lanes: tql2 of one
+// call or of two side by side, then the back transformation of each. A
+// template on the width, instantiated once for each instruction set in a file
+// of its own, like the reduction.
+#pragma once
+
+#include "eigen/order16/back_transform.hpp"
+#include "eigen/order16/implicit_ql.hpp"
+
+namespace eigen::order16 {
+
+// The eigenvectors of count (1 or 2) calls after their reductions: the
+// rotations of tql2 start from the identity, and the back transformation
+// follows only when tql2 succeeded.
+template <int W>
+void vectors_at_width(const Call* calls, int count) {
+  ImplicitQL<W> ql[2] = {{calls[0].w, calls[0].fv1, calls[0].zr, *calls[0].ierr},
+                         {calls[count - 1].w, calls[count - 1].fv1, calls[count - 1].zr,
+                          *calls[count - 1].ierr}};
+  for (int q = 0; q < count; ++q) {
+    double* z = calls[q].zr;
+    for (int k = 0; k < n * n; ++k) z[k] = 0.0;
+    for (int i = 0; i < n; ++i) z[i * n + i] = 1.0;
+  }
+  implicit_ql<W>(ql, count);
+  for (int q = 0; q < count; ++q) {
+    const Call& c = calls[q];
+    if (*c.ierr == 0) back_transform<W>(c.ar, c.ai, c.fm1, c.zr, c.zi);
+  }
+}
+
+}  // namespace eigen::order16
