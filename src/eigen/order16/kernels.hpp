@@ -28,12 +28,14 @@ void reduce_two_lanes(const Reduction* matrices, int count);
 // tqlrat(16, d, e2, ierr) of two matrices, their sweeps' rows taken in turn.
 void tqlrat_pair(double* const d[2], double* const e2[2], int* const ierr[2]);
 
-// tql2 and htribk of the eigenvector path for count (1 or 2) calls after
-// their reductions, the rotations of two side by side, at the width, which
-// the processor must have; each call with the results of the plain routines.
-void vectors(Width width, const Call* calls, int count);
+// The eigenvector path for count (1 or 2) calls after their reductions, at
+// the width, which the processor must have: tql2 from the identity (two side
+// by side), then htribk of each call whose tql2 succeeded. Each call gets the
+// results of the plain routines.
+enum class Stage { rotations, back_transform };
+void vectors(Width width, Stage stage, const Call* calls, int count);
 
 // The kernel that runs on every processor.
-void vectors_two_lanes(const Call* calls, int count);
+void vectors_two_lanes(Stage stage, const Call* calls, int count);
 
 }  // namespace eigen::order16

@@ -19,7 +19,8 @@ void solve_few(Width width, int matz, const Call* calls, int count) {
   reduce(width, reductions, count);
 
   if (matz != 0) {
-    vectors(width, calls, count);
+    vectors(width, Stage::rotations, calls, count);
+    vectors(width, Stage::back_transform, calls, count);
   } else if (count == 2) {
     double* const d[2] = {calls[0].w, calls[1].w};
     double* const e2[2] = {calls[0].fv2, calls[1].fv2};

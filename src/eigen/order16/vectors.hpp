@@ -1,19 +1,18 @@
 // The eigenvectors at the fixed order in vectors of W lanes: tql2 of one
-// call or of two side by side, then the back transformation of each. A
+// call or of two side by side, and the back transformation of each. A
 // template on the width, instantiated once for each instruction set in a file
 // of its own, like the reduction.
 #pragma once
 
 #include "eigen/order16/back_transform.hpp"
 #include "eigen/order16/implicit_ql.hpp"
+#include "eigen/order16/kernels.hpp"
 
 namespace eigen::order16 {
 
-// The eigenvectors of count (1 or 2) calls after their reductions: the
-// rotations of tql2 start from the identity, and the back transformation
-// follows only when tql2 succeeded.
+// tql2 of count (1 or 2) calls after their reductions, from the identity.
 template <int W>
-void vectors_at_width(const Call* calls, int count) {
+void rotations_at_width(const Call* calls, int count) {
   ImplicitQL<W> ql[2] = {{calls[0].w, calls[0].fv1, calls[0].zr, *calls[0].ierr},
                          {calls[count - 1].w, calls[count - 1].fv1, calls[count - 1].zr,
                           *calls[count - 1].ierr}};
@@ -23,9 +22,23 @@ void vectors_at_width(const Call* calls, int count) {
     for (int i = 0; i < n; ++i) z[i * n + i] = 1.0;
   }
   implicit_ql<W>(ql, count);
+}
+
+// htribk of each of count calls whose tql2 succeeded.
+template <int W>
+void back_transforms_at_width(const Call* calls, int count) {
   for (int q = 0; q < count; ++q) {
     const Call& c = calls[q];
     if (*c.ierr == 0) back_transform<W>(c.ar, c.ai, c.fm1, c.zr, c.zi);
+  }
+}
+
+template <int W>
+void vectors_at_width(Stage stage, const Call* calls, int count) {
+  if (stage == Stage::rotations) {
+    rotations_at_width<W>(calls, count);
+  } else {
+    back_transforms_at_width<W>(calls, count);
   }
 }
 

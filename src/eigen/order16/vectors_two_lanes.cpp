@@ -5,6 +5,8 @@
 
 namespace eigen::order16 {
 
-void vectors_two_lanes(const Call* calls, int count) { vectors_at_width<2>(calls, count); }
+void vectors_two_lanes(Stage stage, const Call* calls, int count) {
+  vectors_at_width<2>(stage, calls, count);
+}
 
 }  // namespace eigen::order16

@@ -9,6 +9,8 @@ void reduce(Width /*width*/, const Reduction* matrices, int count) {
   reduce_two_lanes(matrices, count);
 }
 
-void vectors(Width /*width*/, const Call* calls, int count) { vectors_two_lanes(calls, count); }
+void vectors(Width /*width*/, Stage stage, const Call* calls, int count) {
+  vectors_two_lanes(stage, calls, count);
+}
 
 }  // namespace eigen::order16

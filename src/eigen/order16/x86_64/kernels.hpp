@@ -8,7 +8,7 @@ namespace eigen::order16 {
 
 void reduce_four_lanes_avx2(const Reduction* matrices, int count);
 void reduce_eight_lanes_avx512(const Reduction* matrices, int count);
-void vectors_four_lanes_avx2(const Call* calls, int count);
-void vectors_eight_lanes_avx512(const Call* calls, int count);
+void vectors_four_lanes_avx2(Stage stage, const Call* calls, int count);
+void vectors_eight_lanes_avx512(Stage stage, const Call* calls, int count);
 
 }  // namespace eigen::order16

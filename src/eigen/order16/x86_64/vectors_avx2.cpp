@@ -4,6 +4,8 @@
 
 namespace eigen::order16 {
 
-void vectors_four_lanes_avx2(const Call* calls, int count) { vectors_at_width<4>(calls, count); }
+void vectors_four_lanes_avx2(Stage stage, const Call* calls, int count) {
+  vectors_at_width<4>(stage, calls, count);
+}
 
 }  // namespace eigen::order16

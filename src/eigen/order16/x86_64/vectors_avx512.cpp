@@ -4,8 +4,8 @@
 
 namespace eigen::order16 {
 
-void vectors_eight_lanes_avx512(const Call* calls, int count) {
-  vectors_at_width<8>(calls, count);
+void vectors_eight_lanes_avx512(Stage stage, const Call* calls, int count) {
+  vectors_at_width<8>(stage, calls, count);
 }
 
 }  // namespace eigen::order16

@@ -37,18 +37,18 @@ void reduce(Width width, const Reduction* matrices, int count) {
   reduce_two_lanes(matrices, count);
 }
 
-void vectors(Width width, const Call* calls, int count) {
+void vectors(Width width, Stage stage, const Call* calls, int count) {
   switch (width) {
     case Width::eight:
-      vectors_eight_lanes_avx512(calls, count);
+      vectors_eight_lanes_avx512(stage, calls, count);
       return;
     case Width::four:
-      vectors_four_lanes_avx2(calls, count);
+      vectors_four_lanes_avx2(stage, calls, count);
       return;
     case Width::two:
       break;
   }
-  vectors_two_lanes(calls, count);
+  vectors_two_lanes(stage, calls, count);
 }
 
 }  // namespace eigen::order16
