@@ -1,6 +1,6 @@
 // Where a pass's time goes, stage by stage, in processor time per pass: the
 // sweep of bench/run (J = -1, ratios 0.1 and 0.2) in steps of 1e-3, each
-// pair of passes built anew and taken through the program's own fast paths
+// group of passes built anew and taken through the program's own fast paths
 // one stage after another at every width the processor has; then the E12.6
 // fields, the records through the record writer into a file (the writes of
 // the windows included), and the bare writes of as many bytes in pieces of
@@ -33,7 +33,7 @@ namespace {
 
 namespace o16 = eigen::order16;
 constexpr int n = sweep::n_states;
-constexpr int passes = 20002;  // D1 = 0, 0.001, ..., 20.001: pairs only
+constexpr int passes = 20004;  // D1 = 0, 0.001, ..., 20.003: whole groups of four
 
 double cpu_seconds() {
   timespec t{};
@@ -55,31 +55,36 @@ double per_pass(int rounds, const std::function<void()>& body) {
   return t[t.size() / 2];
 }
 
-// The passes in pairs, built, then taken through the stages up to `upto`:
-// 0 none, 1 the reduction, 2 tqlrat or tql2, 3 htribk.
-void solve_pairs(o16::Width width, int matz, int upto) {
-  sweep::Pass pair[2];
+// The passes in groups of four, as the program batches them, built, then
+// taken through the stages up to `upto`: 0 none, 1 the reductions (two by
+// two), 2 tqlrat or tql2, 3 htribk.
+void solve_groups(o16::Width width, int matz, int upto) {
+  constexpr int size = sweep::PassBatch::size;
+  sweep::Pass group[size];
   double sink = 0.0;
-  for (int k = 0; k < passes; k += 2) {
-    o16::Call calls[2];
-    o16::Reduction reductions[2];
-    for (int q = 0; q < 2; ++q) {
-      sweep::Pass& p = pair[q];
+  for (int k = 0; k < passes; k += size) {
+    o16::Call calls[size];
+    o16::Reduction reductions[size];
+    double* d[size];
+    double* e2[size];
+    int* ierr[size];
+    for (int q = 0; q < size; ++q) {
+      sweep::Pass& p = group[q];
       const double D1 = D1_of(k + q);
       sweep::build_spin_hamiltonian(-1.0, D1, D1, D1 * 0.1, D1 * 0.2, p.ar, p.ai, p.w);
       calls[q] = {p.ar, p.ai, p.w, p.zr, p.zi, p.fv1, p.fv2, p.fm1, &p.ierr};
       reductions[q] = {p.ar, p.ai, p.w, p.fv1, p.fv2, p.fm1};
+      d[q] = p.w;
+      e2[q] = p.fv2;
+      ierr[q] = &p.ierr;
     }
-    if (upto >= 1) o16::reduce(width, reductions, 2);
-    if (upto >= 2 && matz == 0) {
-      double* const d[2] = {pair[0].w, pair[1].w};
-      double* const e2[2] = {pair[0].fv2, pair[1].fv2};
-      int* const ierr[2] = {&pair[0].ierr, &pair[1].ierr};
-      o16::tqlrat_pair(d, e2, ierr);
+    if (upto >= 1) {
+      for (int q = 0; q < size; q += 2) o16::reduce(width, reductions + q, 2);
     }
-    if (upto >= 2 && matz != 0) o16::vectors(width, o16::Stage::rotations, calls, 2);
-    if (upto >= 3 && matz != 0) o16::vectors(width, o16::Stage::back_transform, calls, 2);
-    sink = sink + pair[0].w[0] + pair[1].w[15] + pair[0].zr[5] + pair[1].zi[7];
+    if (upto >= 2 && matz == 0) o16::tqlrat_together(d, e2, ierr, size);
+    if (upto >= 2 && matz != 0) o16::vectors(width, o16::Stage::rotations, calls, size);
+    if (upto >= 3 && matz != 0) o16::vectors(width, o16::Stage::back_transform, calls, size);
+    for (const sweep::Pass& p : group) sink = sink + p.w[0] + p.zr[5] + p.zi[7];
   }
   if (sink == 1.0) std::puts("");  // keeps the work
 }
@@ -91,11 +96,11 @@ int main(int argc, char** argv) {
   std::printf("Processor time per pass in us, median of %d rounds of %d passes\n", rounds, passes);
   for (o16::Width width : o16::all_widths) {
     if (!o16::has(width)) continue;
-    const double build = per_pass(rounds, [&] { solve_pairs(width, 0, 0); });
-    const double reduced = per_pass(rounds, [&] { solve_pairs(width, 0, 1); });
-    const double values = per_pass(rounds, [&] { solve_pairs(width, 0, 2); });
-    const double rotated = per_pass(rounds, [&] { solve_pairs(width, 1, 2); });
-    const double vectors = per_pass(rounds, [&] { solve_pairs(width, 1, 3); });
+    const double build = per_pass(rounds, [&] { solve_groups(width, 0, 0); });
+    const double reduced = per_pass(rounds, [&] { solve_groups(width, 0, 1); });
+    const double values = per_pass(rounds, [&] { solve_groups(width, 0, 2); });
+    const double rotated = per_pass(rounds, [&] { solve_groups(width, 1, 2); });
+    const double vectors = per_pass(rounds, [&] { solve_groups(width, 1, 3); });
     std::printf("  %d lanes%s: build %.2f, htridi %.2f, tqlrat %.2f, tql2 %.2f, htribk %.2f\n",
                 static_cast<int>(width), width == o16::widest() ? " (the program's)" : "", build,
                 reduced - build, values - reduced, rotated - reduced, vectors - rotated);

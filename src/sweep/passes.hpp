@@ -25,8 +25,8 @@ struct Pass {
 
 class PassBatch {
  public:
-  // Passes diagonalised together: two run side by side.
-  static constexpr int size = 2;
+  // Passes diagonalised together: four run side by side.
+  static constexpr int size = 4;
 
   explicit PassBatch(int matz) : matz_(matz) {}
 

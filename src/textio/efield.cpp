@@ -155,9 +155,27 @@ bool converted_digits(double magnitude, int count, char* digits, int& x) {
   return true;
 }
 
+// The common field of the records, E12.6 of a normal value whose decimal
+// exponent is within -99..99 and whose digits exact_digits gives, in its
+// fixed layout: a minus sign or a 0, the point, six digits, E and the
+// exponent. False for every other value, which takes the general way.
+bool fixed_e12_6(char* out, double value) {
+  char digits[6];
+  int x = 0;
+  if (!exact_digits(std::fabs(value), 6, digits, x)) return false;
+  const int e = x + 1;
+  if (e < -99 || e > 99) return false;
+  out[0] = value < 0.0 ? '-' : '0';
+  out[1] = '.';
+  std::memcpy(out + 2, digits, sizeof digits);
+  write_exponent(out + 8, e);
+  return true;
+}
+
 }  // namespace
 
 void format_e_field(char* out, double value, int w, int d) {
+  if (w == 12 && d == 6 && fixed_e12_6(out, value)) return;
   if (w < 1) return;
   if (d < 1) {
     fill(out, w, '*');

@@ -33,39 +33,41 @@ class ImplicitQL {
     return next_eigenvalue();
   }
 
-  // Rotations of the current sweep still to be made.
-  int rows_left() const { return i_ - l_ + 1; }
+  // The rotations of a sweep: what one hands to the next, kept in
+  // registers while rotations of several iterations are made in turn.
+  struct Sweep {
+    double p, c, s;
+    int i;  // the next rotation
+  };
 
-  // The rotation of rows i and i+1, the next of the sweep from m down to l,
-  // applied to columns i and i+1 of z.
-  void row() {
-    const int i = i_--;
-    const double g = c_ * e(i);
-    const double h = c_ * p_;
-    if (std::fabs(p_) >= std::fabs(e(i))) {
-      c_ = e(i) / p_;
-      const double r = std::sqrt(c_ * c_ + 1.0);
-      e(i + 1) = s_ * p_ * r;
-      s_ = c_ / r;
-      c_ = 1.0 / r;
-    } else {
-      c_ = p_ / e(i);
-      const double r = std::sqrt(c_ * c_ + 1.0);
-      e(i + 1) = s_ * e(i) * r;
-      s_ = 1.0 / r;
-      c_ = c_ * s_;
+  // Rotations of the current sweep still to be made.
+  int rows_left() const { return sweep_.i - l_ + 1; }
+
+  // k rotations of each of Count iterations, in turn.
+  template <int Count>
+  static void rows(ImplicitQL* const* q, int k) {
+    Sweep w[Count];
+    double* d[Count];
+    double* e[Count];
+    double* z[Count];
+    for (int c = 0; c < Count; ++c) {
+      w[c] = q[c]->sweep_;
+      d[c] = q[c]->d_ - 1;
+      e[c] = q[c]->e_ - 1;
+      z[c] = q[c]->z_ - n;
     }
-    p_ = c_ * d(i) - s_ * g;
-    d(i + 1) = h + s_ * (c_ * g + s_ * d(i));
-    rotate(i);
+    for (; k > 0; --k) {
+      for (int c = 0; c < Count; ++c) row(w[c], d[c], e[c], z[c]);
+    }
+    for (int c = 0; c < Count; ++c) q[c]->sweep_ = w[c];
   }
 
   // After the last rotation of a sweep: another sweep, or the next
   // eigenvalues up to the first rotation of the next sweep. False when there
   // is nothing left to do.
   bool end_sweep() {
-    e(l_) = s_ * p_;
-    d(l_) = c_ * p_;
+    e(l_) = sweep_.s * sweep_.p;
+    d(l_) = sweep_.c * sweep_.p;
     if (std::fabs(e(l_)) > b_) return begin_sweep();
     d(l_) = d(l_) + f_;
     ++l_;
@@ -124,20 +126,37 @@ class ImplicitQL {
     const double h = g - d(l_);
     for (int i = l_ + 1; i <= n; ++i) d(i) = d(i) - h;
     f_ = f_ + h;
-    p_ = d(m_);
-    c_ = 1.0;
-    s_ = 0.0;
-    i_ = m_ - 1;
+    sweep_ = {d(m_), 1.0, 0.0, m_ - 1};
     return true;
   }
 
-  // Columns i and i+1 of z: z(k, i+1) = s z(k, i) + c z(k, i+1),
-  // z(k, i) = c z(k, i) - s z(k, i+1), for every row k.
-  void rotate(int i) const {
-    const V c = Lanes<W>::splat(c_);
-    const V s = Lanes<W>::splat(s_);
-    double* a = column(i);
-    double* b = column(i + 1);
+  // The rotation of rows i and i+1, the next of the sweep from m down to l,
+  // applied to columns i and i+1 of z; d, e and the columns of z indexed
+  // from 1.
+  [[gnu::always_inline]] static void row(Sweep& w, double* d, double* e, double* z) {
+    const int i = w.i--;
+    const double g = w.c * e[i];
+    const double h = w.c * w.p;
+    if (std::fabs(w.p) >= std::fabs(e[i])) {
+      w.c = e[i] / w.p;
+      const double r = std::sqrt(w.c * w.c + 1.0);
+      e[i + 1] = w.s * w.p * r;
+      w.s = w.c / r;
+      w.c = 1.0 / r;
+    } else {
+      w.c = w.p / e[i];
+      const double r = std::sqrt(w.c * w.c + 1.0);
+      e[i + 1] = w.s * e[i] * r;
+      w.s = 1.0 / r;
+      w.c = w.c * w.s;
+    }
+    w.p = w.c * d[i] - w.s * g;
+    d[i + 1] = h + w.s * (w.c * g + w.s * d[i]);
+    // z(k, i+1) = s z(k, i) + c z(k, i+1), z(k, i) = c z(k, i) - s z(k, i+1)
+    const V c = Lanes<W>::splat(w.c);
+    const V s = Lanes<W>::splat(w.s);
+    double* a = z + i * n;
+    double* b = a + n;
     for (int v = 0; v < n / W; ++v) {
       V x, t;
       std::memcpy(&x, a + W * v, sizeof x);
@@ -158,19 +177,14 @@ class ImplicitQL {
   int l_ = 1;       // eigenvalue being determined
   int m_ = 1;       // last row of its block
   int j_ = 0;       // sweeps made for it
-  int i_ = 0;       // next rotation of the sweep
-  double p_ = 0.0, c_ = 1.0, s_ = 0.0;
+  Sweep sweep_ = {0.0, 1.0, 0.0, 0};
 };
 
-// tql2(16, 16, d, e, z, ierr) of count (1 or 2) matrices, the rotations of
-// two taken in turn.
+// tql2(16, 16, d, e, z, ierr) of count (1 to max_together) matrices, their
+// rotations taken in turn.
 template <int W>
 void implicit_ql(ImplicitQL<W>* ql, int count) {
-  if (count == 2) {
-    run_in_turn(ql[0], ql[1]);
-  } else {
-    run_alone(ql[0]);
-  }
+  run_together(ql, count);
   for (int q = 0; q < count; ++q) ql[q].finish();
 }
 

@@ -25,12 +25,13 @@ void reduce(Width width, const Reduction* matrices, int count);
 // The kernel that runs on every processor.
 void reduce_two_lanes(const Reduction* matrices, int count);
 
-// tqlrat(16, d, e2, ierr) of two matrices, their sweeps' rows taken in turn.
-void tqlrat_pair(double* const d[2], double* const e2[2], int* const ierr[2]);
+// tqlrat(16, d, e2, ierr) of count (1 to 4) matrices, their sweeps' rows
+// taken in turn.
+void tqlrat_together(double* const* d, double* const* e2, int* const* ierr, int count);
 
-// The eigenvector path for count (1 or 2) calls after their reductions, at
-// the width, which the processor must have: tql2 from the identity (two side
-// by side), then htribk of each call whose tql2 succeeded. Each call gets the
+// The eigenvector path for count (1 to 4) calls after their reductions, at
+// the width, which the processor must have: tql2 from the identity (the
+// calls' rotations in turn), then htribk of each call whose tql2 succeeded. Each call gets the
 // results of the plain routines.
 enum class Stage { rotations, back_transform };
 void vectors(Width width, Stage stage, const Call* calls, int count);

@@ -23,7 +23,7 @@ struct Call {
   int* ierr;
 };
 
-// The calls of a batch, each with the results it would get alone; two at a
+// The calls of a batch, each with the results it would get alone; four at a
 // time they run side by side.
 void solve(int matz, const Call* calls, int count);
 

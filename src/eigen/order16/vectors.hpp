@@ -10,18 +10,21 @@
 
 namespace eigen::order16 {
 
-// tql2 of count (1 or 2) calls after their reductions, from the identity.
+// tql2 of count (1 to max_together) calls after their reductions, from the
+// identity, their rotations taken in turn.
 template <int W>
 void rotations_at_width(const Call* calls, int count) {
-  ImplicitQL<W> ql[2] = {{calls[0].w, calls[0].fv1, calls[0].zr, *calls[0].ierr},
-                         {calls[count - 1].w, calls[count - 1].fv1, calls[count - 1].zr,
-                          *calls[count - 1].ierr}};
+  const auto ql = [&](int q) {
+    const Call& c = calls[q % count];
+    return ImplicitQL<W>(c.w, c.fv1, c.zr, *c.ierr);
+  };
+  ImplicitQL<W> iterations[max_together] = {ql(0), ql(1), ql(2), ql(3)};
   for (int q = 0; q < count; ++q) {
     double* z = calls[q].zr;
     for (int k = 0; k < n * n; ++k) z[k] = 0.0;
     for (int i = 0; i < n; ++i) z[i * n + i] = 1.0;
   }
-  implicit_ql<W>(ql, count);
+  implicit_ql<W>(iterations, count);
 }
 
 // htribk of each of count calls whose tql2 succeeded.
