@@ -19,10 +19,7 @@ int main() {
   constexpr int n = sweep::n_states;
   bench::Answers answers;
   if (!bench::ask(answers)) return 2;
-  const double J = answers.J, D1min = answers.D1min, D1max = answers.D1max;
-  const double step = answers.step;
-  const double ratio1 = answers.ratio1, ratio2 = answers.ratio2;
-  const int matz = answers.matz;
+  [[maybe_unused]] const auto [J, D1min, D1max, step, D2, ratio1, ratio2, matz] = answers;
 
   std::FILE* levels = std::fopen("fort.10", "wb");
   std::FILE* gaps = std::fopen("fort.20", "wb");
