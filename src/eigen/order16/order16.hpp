@@ -23,8 +23,8 @@ struct Call {
   int* ierr;
 };
 
-// The calls of a batch, each with the results it would get alone; four at a
-// time they run side by side.
+// The calls of a batch, each with the results it would get alone; eight at
+// a time they run side by side.
 void solve(int matz, const Call* calls, int count);
 
 // Lanes of the vectors the reduction runs its rows in: two on every

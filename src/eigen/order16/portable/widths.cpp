@@ -9,6 +9,10 @@ void reduce(Width /*width*/, const Reduction* matrices, int count) {
   reduce_two_lanes(matrices, count);
 }
 
+bool reduce_in_lanes(Width /*width*/, const Reduction* matrices) {
+  return reduce_in_lanes_two(matrices);
+}
+
 void vectors(Width /*width*/, Stage stage, const Call* calls, int count) {
   vectors_two_lanes(stage, calls, count);
 }

@@ -37,6 +37,18 @@ void reduce(Width width, const Reduction* matrices, int count) {
   reduce_two_lanes(matrices, count);
 }
 
+bool reduce_in_lanes(Width width, const Reduction* matrices) {
+  switch (width) {
+    case Width::eight:
+      return reduce_in_lanes_avx512(matrices);
+    case Width::four:
+      return reduce_in_lanes_avx2(matrices);
+    case Width::two:
+      break;
+  }
+  return reduce_in_lanes_two(matrices);
+}
+
 void vectors(Width width, Stage stage, const Call* calls, int count) {
   switch (width) {
     case Width::eight:
