@@ -31,7 +31,7 @@ class RationalQL {
   // The rows of a sweep: what one row hands to the next, kept in registers
   // while rows of several iterations are made in turn.
   struct Sweep {
-    double g, h, s, p, r;
+    double g, h, s;
     int i;  // the next row
   };
 
@@ -44,15 +44,13 @@ class RationalQL {
     Sweep w[Count];
     double* d[Count];
     double* e2[Count];
-    double b[Count];
     for (int c = 0; c < Count; ++c) {
       w[c] = q[c]->sweep_;
       d[c] = q[c]->d_ - 1;
       e2[c] = q[c]->e2_ - 1;
-      b[c] = q[c]->b_;
     }
     for (; k > 0; --k) {
-      for (int c = 0; c < Count; ++c) row(w[c], d[c], e2[c], b[c]);
+      for (int c = 0; c < Count; ++c) row(w[c], d[c], e2[c], q[c]->b_);
     }
     for (int c = 0; c < Count; ++c) q[c]->sweep_ = w[c];
   }
@@ -81,17 +79,18 @@ class RationalQL {
   double& d(int i) const { return d_[i - 1]; }
   double& e2(int i) const { return e2_[i - 1]; }
 
-  // Row i of the sweep over rows m down to l; d and e2 indexed from 1.
-  [[gnu::always_inline]] static void row(Sweep& w, double* d, double* e2, double b) {
+  // Row i of the sweep over rows m down to l; d and e2 indexed from 1, b
+  // the tolerance.
+  [[gnu::always_inline]] static void row(Sweep& w, double* d, double* e2, const double& b) {
     const int i = w.i--;
-    w.p = w.g * w.h;
-    w.r = w.p + e2[i];
-    e2[i + 1] = w.s * w.r;
-    w.s = e2[i] / w.r;
+    const double p = w.g * w.h;
+    const double r = p + e2[i];
+    e2[i + 1] = w.s * r;
+    w.s = e2[i] / r;
     d[i + 1] = w.h + w.s * (w.h + d[i]);
     w.g = d[i] - e2[i] / w.g;
     if (w.g == 0.0) w.g = b;
-    w.h = w.g * w.p / w.r;
+    w.h = w.g * p / r;
   }
 
   // Eigenvalues l, l+1, ... up to the first that needs a sweep.
@@ -128,7 +127,7 @@ class RationalQL {
     for (int i = l_ + 1; i <= n; ++i) d(i) = d(i) - h;
     f_ = f_ + h;
     const double g0 = dm == 0.0 ? b_ : dm;
-    sweep_ = {g0, g0, 0.0, 0.0, 0.0, m_ - 1};
+    sweep_ = {g0, g0, 0.0, m_ - 1};
     return true;
   }
 
@@ -152,16 +151,14 @@ class RationalQL {
   int l_ = 1;       // eigenvalue being determined
   int m_ = 1;       // last row of its block
   int j_ = 0;       // sweeps made for it
-  Sweep sweep_ = {0.0, 0.0, 0.0, 0.0, 0.0, 0};
+  Sweep sweep_ = {0.0, 0.0, 0.0, 0};
 };
 
 }  // namespace
 
 void tqlrat_together(double* const* d, double* const* e2, int* const* ierr, int count) {
-  RationalQL q[max_together] = {{d[0], e2[0], *ierr[0]},
-                                {d[1 % count], e2[1 % count], *ierr[1 % count]},
-                                {d[2 % count], e2[2 % count], *ierr[2 % count]},
-                                {d[3 % count], e2[3 % count], *ierr[3 % count]}};
+  const auto ql = [&](int q) { return RationalQL(d[q % count], e2[q % count], *ierr[q % count]); };
+  RationalQL q[max_together] = {ql(0), ql(1), ql(2), ql(3)};
   run_together(q, count);
 }
 
