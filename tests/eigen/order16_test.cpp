@@ -79,6 +79,13 @@ struct Arrays {
     eigen::tql2(n, n, w.data(), fv1.data(), zr.data(), ierr);
     if (ierr == 0) eigen::htribk(n, n, ar.data(), ai.data(), fm1.data(), n, zr.data(), zi.data());
   }
+  // Bits of w and ierr, what the sweep reads.
+  std::vector<std::uint64_t> values() const {
+    std::vector<std::uint64_t> b;
+    for (double v : w) b.push_back(std::isnan(v) ? 1 : std::bit_cast<std::uint64_t>(v));
+    b.push_back(static_cast<std::uint64_t>(ierr));
+    return b;
+  }
   // Bits of everything, with every not-a-number alike.
   std::vector<std::uint64_t> bits() const {
     std::vector<std::uint64_t> b;
@@ -123,6 +130,17 @@ TEST(Order16, EveryWidthAndBatchGivesTheBitsOfThePlainRoutines) {
           eigen::order16::solve(width, matz, calls.data(), size);
           for (int q = 0; q < size; ++q)
             EXPECT_EQ(batch[q].bits(), plain[(first + q) % count]) << "call " << q;
+          // A caller that reads only w and ierr gets their bits.
+          std::vector<Arrays> sweep;
+          for (int q = 0; q < size; ++q) sweep.emplace_back(matrices[(first + q) % count]);
+          calls.clear();
+          for (Arrays& a : sweep) calls.push_back(a.call());
+          eigen::order16::solve(width, matz, calls.data(), size, eigen::order16::Reads::values);
+          for (int q = 0; q < size; ++q) {
+            Arrays alone(matrices[(first + q) % count]);
+            alone.plain(matz);
+            EXPECT_EQ(sweep[q].values(), alone.values()) << "call " << q << ", values only";
+          }
         }
     }
   }
@@ -158,8 +176,19 @@ TEST(Order16, EightInLanesGiveTheBitsOfHtridiOrWriteNothing) {
       std::vector<eigen::order16::Reduction> reductions;
       for (Arrays& a : batch) reductions.push_back(a.reduction());
       const std::vector<Arrays> before = batch;
+      // Only d and e2 asked for: their bits, nothing else written.
+      std::vector<Arrays> values_only = batch;
+      std::vector<eigen::order16::Reduction> values_reductions;
+      for (Arrays& a : values_only) values_reductions.push_back(a.reduction());
+      EXPECT_EQ(eigen::order16::reduce_in_lanes(width, values_reductions.data(), true), odd < 0);
       const bool common = eigen::order16::reduce_in_lanes(width, reductions.data());
       EXPECT_EQ(common, odd < 0);
+      for (int q = 0; q < 8; ++q) {
+        Arrays expected = before[q];
+        expected.w = batch[q].w;
+        expected.fv2 = batch[q].fv2;
+        EXPECT_EQ(values_only[q].bits(), expected.bits()) << "matrix " << q << ", values only";
+      }
       for (int q = 0; q < 8; ++q) {
         Arrays& p = plain[q];
         if (common) {

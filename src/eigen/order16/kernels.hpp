@@ -28,8 +28,9 @@ void reduce_two_lanes(const Reduction* matrices, int count);
 // htridi of eight matrices at once, one in each lane, at the width; false,
 // with nothing written, when one of them leaves the way all the others take
 // (a zero row, a negligible element, an element beyond the unscaled range).
-bool reduce_in_lanes(Width width, const Reduction* matrices);
-bool reduce_in_lanes_two(const Reduction* matrices);
+// values_only: d and e2 alone are written.
+bool reduce_in_lanes(Width width, const Reduction* matrices, bool values_only = false);
+bool reduce_in_lanes_two(const Reduction* matrices, bool values_only);
 
 // tqlrat(16, d, e2, ierr) of count (1 to 4) matrices, their sweeps' rows
 // taken in turn.

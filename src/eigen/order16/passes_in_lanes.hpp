@@ -83,9 +83,10 @@ struct Pack {
 };
 
 // htridi(16, 16, ar, ai, d, e, e2, tau) of the eight matrices m[0..8), or
-// false, with nothing written, when one of them leaves the common way.
+// false, with nothing written, when one of them leaves the common way;
+// values_only: only d and e2 written.
 template <int W>
-bool reduce_in_lanes_at_width(const Reduction* m) {
+bool reduce_in_lanes_at_width(const Reduction* m, bool values_only) {
   using P = Pack<W>;
   constexpr int nl = lanes_of_passes;
   // Element (i, k), 1-based, of the lower triangle with the diagonal.
@@ -199,13 +200,16 @@ bool reduce_in_lanes_at_width(const Reduction* m) {
   for (int q = 0; q < nl; ++q) {
     const Reduction& r = m[q];
     for (int k = 1; k <= n; ++k) {
+      r.d[k - 1] = d(k).lane(q);
+      r.e2[k - 1] = e2(k).lane(q);
+    }
+    if (values_only) continue;
+    for (int k = 1; k <= n; ++k) {
       for (int i = k; i <= n; ++i) {
         r.ar[(k - 1) * n + (i - 1)] = ar(i, k).lane(q);
         r.ai[(k - 1) * n + (i - 1)] = ai(i, k).lane(q);
       }
-      r.d[k - 1] = d(k).lane(q);
       r.e[k - 1] = e(k).lane(q);
-      r.e2[k - 1] = e2(k).lane(q);
       r.tau[(k - 1) * 2] = tau1(k).lane(q);
       r.tau[(k - 1) * 2 + 1] = tau2(k).lane(q);
     }

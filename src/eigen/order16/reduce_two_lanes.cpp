@@ -10,8 +10,8 @@ void reduce_two_lanes(const Reduction* matrices, int count) {
   reduce_at_width<2>(matrices, count);
 }
 
-bool reduce_in_lanes_two(const Reduction* matrices) {
-  return reduce_in_lanes_at_width<2>(matrices);
+bool reduce_in_lanes_two(const Reduction* matrices, bool values_only) {
+  return reduce_in_lanes_at_width<2>(matrices, values_only);
 }
 
 }  // namespace eigen::order16

@@ -14,7 +14,7 @@ constexpr int lanes_of_batch = 8;
 // Calls 1 to 8 of a batch: their reductions, eight at once in the lanes of
 // vectors when they all take the common way, otherwise two at a time; then
 // the QL iterations of four at a time side by side.
-void solve_few(Width width, int matz, const Call* calls, int count) {
+void solve_few(Width width, int matz, const Call* calls, int count, Reads reads) {
   Reduction reductions[lanes_of_batch];
   double* d[lanes_of_batch];
   double* e2[lanes_of_batch];
@@ -26,7 +26,8 @@ void solve_few(Width width, int matz, const Call* calls, int count) {
     e2[q] = c.fv2;
     ierr[q] = c.ierr;
   }
-  if (count < lanes_of_batch || !reduce_in_lanes(width, reductions)) {
+  const bool values_only = matz == 0 && reads == Reads::values;
+  if (count < lanes_of_batch || !reduce_in_lanes(width, reductions, values_only)) {
     for (int q = 0; q < count; q += 2) reduce(width, reductions + q, count - q < 2 ? 1 : 2);
   }
 
@@ -50,12 +51,15 @@ Width widest() {
   return width;
 }
 
-void solve(Width width, int matz, const Call* calls, int count) {
+void solve(Width width, int matz, const Call* calls, int count, Reads reads) {
   for (int q = 0; q < count; q += lanes_of_batch) {
-    solve_few(width, matz, calls + q, count - q < lanes_of_batch ? count - q : lanes_of_batch);
+    solve_few(width, matz, calls + q, count - q < lanes_of_batch ? count - q : lanes_of_batch,
+              reads);
   }
 }
 
-void solve(int matz, const Call* calls, int count) { solve(widest(), matz, calls, count); }
+void solve(int matz, const Call* calls, int count, Reads reads) {
+  solve(widest(), matz, calls, count, reads);
+}
 
 }  // namespace eigen::order16

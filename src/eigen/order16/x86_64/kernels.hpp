@@ -8,8 +8,8 @@ namespace eigen::order16 {
 
 void reduce_four_lanes_avx2(const Reduction* matrices, int count);
 void reduce_eight_lanes_avx512(const Reduction* matrices, int count);
-bool reduce_in_lanes_avx2(const Reduction* matrices);
-bool reduce_in_lanes_avx512(const Reduction* matrices);
+bool reduce_in_lanes_avx2(const Reduction* matrices, bool values_only);
+bool reduce_in_lanes_avx512(const Reduction* matrices, bool values_only);
 void vectors_four_lanes_avx2(Stage stage, const Call* calls, int count);
 void vectors_eight_lanes_avx512(Stage stage, const Call* calls, int count);
 

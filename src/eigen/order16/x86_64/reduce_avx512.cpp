@@ -9,6 +9,8 @@ void reduce_eight_lanes_avx512(const Reduction* matrices, int count) {
   reduce_at_width<8>(matrices, count);
 }
 
-bool reduce_in_lanes_avx512(const Reduction* matrices) { return reduce_in_lanes_at_width<8>(matrices); }
+bool reduce_in_lanes_avx512(const Reduction* matrices, bool values_only) {
+  return reduce_in_lanes_at_width<8>(matrices, values_only);
+}
 
 }  // namespace eigen::order16

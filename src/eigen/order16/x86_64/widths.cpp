@@ -37,16 +37,16 @@ void reduce(Width width, const Reduction* matrices, int count) {
   reduce_two_lanes(matrices, count);
 }
 
-bool reduce_in_lanes(Width width, const Reduction* matrices) {
+bool reduce_in_lanes(Width width, const Reduction* matrices, bool values_only) {
   switch (width) {
     case Width::eight:
-      return reduce_in_lanes_avx512(matrices);
+      return reduce_in_lanes_avx512(matrices, values_only);
     case Width::four:
-      return reduce_in_lanes_avx2(matrices);
+      return reduce_in_lanes_avx2(matrices, values_only);
     case Width::two:
       break;
   }
-  return reduce_in_lanes_two(matrices);
+  return reduce_in_lanes_two(matrices, values_only);
 }
 
 void vectors(Width width, Stage stage, const Call* calls, int count) {
