@@ -5,7 +5,8 @@
 // fields, the records through the record writer into a file (the writes of
 // the windows included), and the bare writes of as many bytes in pieces of
 // the window's size. A stage's time is that of the stages up to it less that
-// of the stages before it; each figure is the median of several rounds.
+// of the stages before it; each figure is the median of several rounds, and
+// every round runs every variant once.
 //
 // usage: stages [rounds, default 5]
 #include <fcntl.h>
@@ -43,17 +44,25 @@ double cpu_seconds() {
 
 double D1_of(int k) { return k * 1e-3; }
 
-// Microseconds per pass of body, the median of rounds.
-double per_pass(int rounds, const std::function<void()>& body) {
-  std::vector<double> t;
+// Microseconds per pass of each body, the median of rounds in each of which
+// every body runs once, so that a change of the machine's load falls on all.
+std::vector<double> per_pass(int rounds, const std::vector<std::function<void()>>& bodies) {
+  std::vector<std::vector<double>> t(bodies.size());
   for (int r = 0; r < rounds; ++r) {
-    const double start = cpu_seconds();
-    body();
-    t.push_back((cpu_seconds() - start) / passes * 1e6);
+    for (std::size_t b = 0; b < bodies.size(); ++b) {
+      const double start = cpu_seconds();
+      bodies[b]();
+      t[b].push_back((cpu_seconds() - start) / passes * 1e6);
+    }
   }
-  std::sort(t.begin(), t.end());
-  return t[t.size() / 2];
+  std::vector<double> medians;
+  for (std::vector<double>& x : t) {
+    std::sort(x.begin(), x.end());
+    medians.push_back(x[x.size() / 2]);
+  }
+  return medians;
 }
+double per_pass(int rounds, const std::function<void()>& body) { return per_pass(rounds, std::vector{body})[0]; }
 
 // The passes in groups of eight, as the program batches them, built, then
 // taken through the stages up to `upto`: 0 none, 1 the reductions (eight at
@@ -101,12 +110,13 @@ int main(int argc, char** argv) {
   std::printf("Processor time per pass in us, median of %d rounds of %d passes\n", rounds, passes);
   for (o16::Width width : o16::all_widths) {
     if (!o16::has(width)) continue;
-    const double build = per_pass(rounds, [&] { solve_groups(width, 0, 0); });
-    const double reduced = per_pass(rounds, [&] { solve_groups(width, 0, 1); });
-    const double values = per_pass(rounds, [&] { solve_groups(width, 0, 2); });
-    const double reduced_all = per_pass(rounds, [&] { solve_groups(width, 1, 1); });
-    const double rotated = per_pass(rounds, [&] { solve_groups(width, 1, 2); });
-    const double vectors = per_pass(rounds, [&] { solve_groups(width, 1, 3); });
+    const auto stage = [width](int matz, int upto) {
+      return std::function<void()>([=] { solve_groups(width, matz, upto); });
+    };
+    const std::vector<double> t = per_pass(
+        rounds, {stage(0, 0), stage(0, 1), stage(0, 2), stage(1, 1), stage(1, 2), stage(1, 3)});
+    const double build = t[0], reduced = t[1], values = t[2], reduced_all = t[3], rotated = t[4],
+                 vectors = t[5];
     std::printf("  %d lanes%s: build %.2f, htridi %.2f (%.2f with what the vectors need), "
                 "tqlrat %.2f, tql2 %.2f, htribk %.2f\n",
                 static_cast<int>(width), width == o16::widest() ? " (the program's)" : "", build,

@@ -145,8 +145,12 @@ bool reduce_in_lanes_at_width(const Reduction* m, bool values_only) {
       P f = sqrt(high * high + low * low);
       if (!(g / f).within(0.0, step::largest)) return false;
 
-      const P si = (ar(i, l) * tau2(i) + ai(i, l) * tau1(i)) / f;
-      tau1(l) = (ai(i, l) * tau2(i) - ar(i, l) * tau1(i)) / f;
+      // The phase factors serve only the eigenvectors.
+      P si = P::splat(0.0);
+      if (!values_only) {
+        si = (ar(i, l) * tau2(i) + ai(i, l) * tau1(i)) / f;
+        tau1(l) = (ai(i, l) * tau2(i) - ar(i, l) * tau1(i)) / f;
+      }
       h = h + f * g;
       g = P::splat(1.0) + g / f;
       ar(i, l) = g * ar(i, l);
@@ -185,16 +189,19 @@ bool reduce_in_lanes_at_width(const Reduction* m, bool values_only) {
           }
         }
       }
-      for (int k = 1; k <= l; ++k) {
-        ar(i, k) = scale * ar(i, k);
-        ai(i, k) = scale * ai(i, k);
+      // Row i keeps scale times the Householder vector; its normaliser.
+      if (!values_only) {
+        for (int k = 1; k <= l; ++k) {
+          ar(i, k) = scale * ar(i, k);
+          ai(i, k) = scale * ai(i, k);
+        }
+        tau2(l) = -si;
       }
-      tau2(l) = -si;
     }
     const P hh = d(i);
     d(i) = ar(i, i);
     ar(i, i) = hh;
-    ai(i, i) = scale * sqrt(h);
+    if (!values_only) ai(i, i) = scale * sqrt(h);
   }
 
   for (int q = 0; q < nl; ++q) {
