@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "c_e_field.hpp"
+#include "dialogue.hpp"
 #include "sweep/hamiltonian.hpp"
 
 using cplx = std::complex<double>;
@@ -16,19 +17,9 @@ extern "C" void zheev_(const char* jobz, const char* uplo, const int* n, cplx* a
 
 int main() {
   constexpr int n = sweep::n_states;
-  double J, D1min, D1max, step, D2, ratio1, ratio2;
-  int matz;
-  std::printf(" Enter the value for J (cm-1) :\r\n");
-  if (std::scanf("%lf", &J) != 1) return 2;
-  std::printf(" Enter values for D1min, D1max (cm-1), and  the step size :\r\n");
-  if (std::scanf("%lf %lf %lf", &D1min, &D1max, &step) != 3) return 2;
-  if (D1min <= D1max && !(step > 0.0)) return 2;
-  std::printf(" Enter value for D2 (cm-1):\r\n");
-  if (std::scanf("%lf", &D2) != 1) return 2;
-  std::printf(" Enter values for E1/D1 and E2/D2:\r\n");
-  if (std::scanf("%lf %lf", &ratio1, &ratio2) != 2) return 2;
-  std::printf(" Do you want to see the eigenvectors?\r\n (1 = yes, 0 = no):\r\n");
-  if (std::scanf("%d", &matz) != 1) return 2;
+  bench::Answers answers;
+  if (!bench::ask(answers)) return 2;
+  [[maybe_unused]] const auto [J, D1min, D1max, step, D2, ratio1, ratio2, matz] = answers;
 
   std::FILE* levels = std::fopen("fort.10", "wb");
   std::FILE* gaps = std::fopen("fort.20", "wb");

@@ -25,8 +25,8 @@ struct Pass {
 
 class PassBatch {
  public:
-  // Passes diagonalised together: two run side by side.
-  static constexpr int size = 2;
+  // Passes diagonalised together: eight run side by side.
+  static constexpr int size = 8;
 
   explicit PassBatch(int matz) : matz_(matz) {}
 

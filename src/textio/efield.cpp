@@ -98,6 +98,32 @@ constexpr std::uint64_t power_of_ten[20] = {1ULL,
                                             1000000000000000000ULL,
                                             10000000000000000000ULL};
 
+// The three digits of each number below 1000: "000", "001", ..., "999".
+constexpr struct Triples {
+  char text[3000];
+  constexpr Triples() : text() {
+    for (int k = 0; k < 1000; ++k) {
+      text[3 * k] = static_cast<char>('0' + k / 100);
+      text[3 * k + 1] = static_cast<char>('0' + k / 10 % 10);
+      text[3 * k + 2] = static_cast<char>('0' + k % 10);
+    }
+  }
+} triples;
+
+// Writes the count decimal digits of q < 10^count, leading zeros included,
+// three at a time from the right.
+void write_digits(char* digits, std::uint64_t q, int count) {
+  int i = count;
+  for (; i >= 3; i -= 3) {
+    std::memcpy(digits + i - 3, triples.text + 3 * (q % 1000), 3);
+    q /= 1000;
+  }
+  for (; i > 0; --i) {
+    digits[i - 1] = static_cast<char>('0' + q % 10);
+    q /= 10;
+  }
+}
+
 // The count significant digits of magnitude (> 0), rounded to nearest with
 // ties to even, computed exactly in integers: magnitude = m 2^q, and
 // m 10^p 2^q is split into its integer part and the rest. Covers normal
@@ -129,10 +155,7 @@ bool exact_digits(double magnitude, int count, char* digits, int& x) {
       q = power_of_ten[count - 1];
       ++x;
     }
-    for (int i = count - 1; i >= 0; --i) {
-      digits[i] = static_cast<char>('0' + q % 10);
-      q /= 10;
-    }
+    write_digits(digits, q, count);
     return true;
   }
   return false;
@@ -155,9 +178,27 @@ bool converted_digits(double magnitude, int count, char* digits, int& x) {
   return true;
 }
 
+// The common field of the records, E12.6 of a normal value whose decimal
+// exponent is within -99..99 and whose digits exact_digits gives, in its
+// fixed layout: a minus sign or a 0, the point, six digits, E and the
+// exponent. False for every other value, which takes the general way.
+bool fixed_e12_6(char* out, double value) {
+  char digits[6];
+  int x = 0;
+  if (!exact_digits(std::fabs(value), 6, digits, x)) return false;
+  const int e = x + 1;
+  if (e < -99 || e > 99) return false;
+  out[0] = value < 0.0 ? '-' : '0';
+  out[1] = '.';
+  std::memcpy(out + 2, digits, sizeof digits);
+  write_exponent(out + 8, e);
+  return true;
+}
+
 }  // namespace
 
 void format_e_field(char* out, double value, int w, int d) {
+  if (w == 12 && d == 6 && fixed_e12_6(out, value)) return;
   if (w < 1) return;
   if (d < 1) {
     fill(out, w, '*');

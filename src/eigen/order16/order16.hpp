@@ -23,9 +23,15 @@ struct Call {
   int* ierr;
 };
 
-// The calls of a batch, each with the results it would get alone; two at a
-// time they run side by side.
-void solve(int matz, const Call* calls, int count);
+// The calls of a batch, each with the results it would get alone; eight at
+// a time they run side by side.
+//
+// reads tells what the caller reads of the results: everything ch returns,
+// or, when matz is 0, only w and ierr (the level sweep), which then keep
+// their bits while the reduction data that only the eigenvectors need
+// (ar, ai, fv1, fm1) may be left unwritten.
+enum class Reads { all, values };
+void solve(int matz, const Call* calls, int count, Reads reads = Reads::all);
 
 // Lanes of the vectors the reduction runs its rows in: two on every
 // processor, four with AVX2 and eight with AVX-512 on x86-64.
@@ -37,6 +43,6 @@ bool has(Width width);
 Width widest();
 
 // solve at one width, which the processor must have.
-void solve(Width width, int matz, const Call* calls, int count);
+void solve(Width width, int matz, const Call* calls, int count, Reads reads = Reads::all);
 
 }  // namespace eigen::order16

@@ -1,5 +1,6 @@
-// The batch: reductions two at a time in the widest vectors, the rational QL
-// iterations of two side by side, the eigenvectors one call at a time.
+// The batch, four calls at a time: their reductions two by two, then the
+// rational QL iterations or the eigenvectors of the four side by side, in
+// the widest vectors the processor has.
 #include "eigen/eigen.hpp"
 #include "eigen/order16/kernels.hpp"
 #include "eigen/order16/order16.hpp"
@@ -8,34 +9,36 @@ namespace eigen::order16 {
 
 namespace {
 
-// Eigenvectors after the reduction: the rotations of tql2 start from the
-// identity, and the back transformation follows only when tql2 succeeded.
-void eigenvectors(const Call& c) {
-  for (int k = 0; k < n * n; ++k) c.zr[k] = 0.0;
-  for (int i = 0; i < n; ++i) c.zr[i * n + i] = 1.0;
-  tql2_16(c.w, c.fv1, c.zr, *c.ierr);
-  if (*c.ierr != 0) return;
-  htribk16(c.ar, c.ai, c.fm1, c.zr, c.zi);
-}
+constexpr int lanes_of_batch = 8;
 
-// Calls 1 or 2 of a batch.
-void solve_few(Width width, int matz, const Call* calls, int count) {
-  Reduction reductions[2];
+// Calls 1 to 8 of a batch: their reductions, eight at once in the lanes of
+// vectors when they all take the common way, otherwise two at a time; then
+// the QL iterations of four at a time side by side.
+void solve_few(Width width, int matz, const Call* calls, int count, Reads reads) {
+  Reduction reductions[lanes_of_batch];
+  double* d[lanes_of_batch];
+  double* e2[lanes_of_batch];
+  int* ierr[lanes_of_batch];
   for (int q = 0; q < count; ++q) {
     const Call& c = calls[q];
     reductions[q] = {c.ar, c.ai, c.w, c.fv1, c.fv2, c.fm1};
+    d[q] = c.w;
+    e2[q] = c.fv2;
+    ierr[q] = c.ierr;
   }
-  reduce(width, reductions, count);
+  const bool values_only = matz == 0 && reads == Reads::values;
+  if (count < lanes_of_batch || !reduce_in_lanes(width, reductions, values_only)) {
+    for (int q = 0; q < count; q += 2) reduce(width, reductions + q, count - q < 2 ? 1 : 2);
+  }
 
-  if (matz != 0) {
-    for (int q = 0; q < count; ++q) eigenvectors(calls[q]);
-  } else if (count == 2) {
-    double* const d[2] = {calls[0].w, calls[1].w};
-    double* const e2[2] = {calls[0].fv2, calls[1].fv2};
-    int* const ierr[2] = {calls[0].ierr, calls[1].ierr};
-    tqlrat_pair(d, e2, ierr);
-  } else {
-    tqlrat(n, calls[0].w, calls[0].fv2, *calls[0].ierr);
+  for (int q = 0; q < count; q += 4) {
+    const int together = count - q < 4 ? count - q : 4;
+    if (matz != 0) {
+      vectors(width, Stage::rotations, calls + q, together);
+      vectors(width, Stage::back_transform, calls + q, together);
+    } else {
+      tqlrat_together(d + q, e2 + q, ierr + q, together);
+    }
   }
 }
 
@@ -48,10 +51,15 @@ Width widest() {
   return width;
 }
 
-void solve(Width width, int matz, const Call* calls, int count) {
-  for (int q = 0; q < count; q += 2) solve_few(width, matz, calls + q, count - q < 2 ? 1 : 2);
+void solve(Width width, int matz, const Call* calls, int count, Reads reads) {
+  for (int q = 0; q < count; q += lanes_of_batch) {
+    solve_few(width, matz, calls + q, count - q < lanes_of_batch ? count - q : lanes_of_batch,
+              reads);
+  }
 }
 
-void solve(int matz, const Call* calls, int count) { solve(widest(), matz, calls, count); }
+void solve(int matz, const Call* calls, int count, Reads reads) {
+  solve(widest(), matz, calls, count, reads);
+}
 
 }  // namespace eigen::order16

@@ -37,6 +37,32 @@ void reduce(Width width, const Reduction* matrices, int count) {
   reduce_two_lanes(matrices, count);
 }
 
+bool reduce_in_lanes(Width width, const Reduction* matrices, bool values_only) {
+  switch (width) {
+    case Width::eight:
+      return reduce_in_lanes_avx512(matrices, values_only);
+    case Width::four:
+      return reduce_in_lanes_avx2(matrices, values_only);
+    case Width::two:
+      break;
+  }
+  return reduce_in_lanes_two(matrices, values_only);
+}
+
+void vectors(Width width, Stage stage, const Call* calls, int count) {
+  switch (width) {
+    case Width::eight:
+      vectors_eight_lanes_avx512(stage, calls, count);
+      return;
+    case Width::four:
+      vectors_four_lanes_avx2(stage, calls, count);
+      return;
+    case Width::two:
+      break;
+  }
+  vectors_two_lanes(stage, calls, count);
+}
+
 }  // namespace eigen::order16
 
 #endif

@@ -1,11 +1,12 @@
-// tqlrat of two tridiagonal matrices of order 16, the rows of their sweeps
-// taken in turn, so that the independent chains of divisions of the two
-// overlap in the processor. Each iteration is written so that it can stop
+// tqlrat of up to four tridiagonal matrices of order 16, the rows of their
+// sweeps taken in turn, so that the independent chains of divisions of the
+// matrices overlap in the processor. Each iteration is written so that it can stop
 // after any row of a sweep and go on later; each matrix sees exactly the
 // operations, in exactly the order, of tqlrat alone.
 #include <cmath>
 
 #include "eigen/eigen.hpp"
+#include "eigen/order16/in_turn.hpp"
 #include "eigen/order16/kernels.hpp"
 
 namespace eigen::order16 {
@@ -27,32 +28,44 @@ class RationalQL {
     return next_eigenvalue();
   }
 
-  // Rows of the current sweep still to be made.
-  int rows_left() const { return i_ - l_ + 1; }
+  // The rows of a sweep: what one row hands to the next, kept in registers
+  // while rows of several iterations are made in turn.
+  struct Sweep {
+    double g, h, s;
+    int i;  // the next row
+  };
 
-  // The next row i of the sweep over rows m down to l.
-  void row() {
-    const int i = i_--;
-    p_ = g_ * h_;
-    r_ = p_ + e2(i);
-    e2(i + 1) = s_ * r_;
-    s_ = e2(i) / r_;
-    d(i + 1) = h_ + s_ * (h_ + d(i));
-    g_ = d(i) - e2(i) / g_;
-    if (g_ == 0.0) g_ = b_;
-    h_ = g_ * p_ / r_;
+  // Rows of the current sweep still to be made.
+  int rows_left() const { return sweep_.i - l_ + 1; }
+
+  // k rows of each of Count iterations, in turn.
+  template <int Count>
+  static void rows(RationalQL* const* q, int k) {
+    Sweep w[Count];
+    double* d[Count];
+    double* e2[Count];
+    for (int c = 0; c < Count; ++c) {
+      w[c] = q[c]->sweep_;
+      d[c] = q[c]->d_ - 1;
+      e2[c] = q[c]->e2_ - 1;
+    }
+    for (; k > 0; --k) {
+      for (int c = 0; c < Count; ++c) row(w[c], d[c], e2[c], q[c]->b_);
+    }
+    for (int c = 0; c < Count; ++c) q[c]->sweep_ = w[c];
   }
 
   // After the last row of a sweep: the convergence test, then another sweep
   // or the next eigenvalues, up to the first row of the next sweep. False
   // when there is nothing left to do.
   bool end_sweep() {
-    double e2l = s_ * g_;
-    d(l_) = h_;
+    double e2l = sweep_.s * sweep_.g;
+    const double h = sweep_.h;
+    d(l_) = h;
     // Converged when the new squared element e2(l) * h is at most c.
-    bool converged = h_ == 0.0 || std::fabs(e2l) <= std::fabs(c_ / h_);
+    bool converged = h == 0.0 || std::fabs(e2l) <= std::fabs(c_ / h);
     if (!converged) {
-      e2l = e2l * h_;
+      e2l = e2l * h;
       converged = e2l == 0.0;
     }
     e2(l_) = e2l;
@@ -65,6 +78,20 @@ class RationalQL {
  private:
   double& d(int i) const { return d_[i - 1]; }
   double& e2(int i) const { return e2_[i - 1]; }
+
+  // Row i of the sweep over rows m down to l; d and e2 indexed from 1, b
+  // the tolerance.
+  [[gnu::always_inline]] static void row(Sweep& w, double* d, double* e2, const double& b) {
+    const int i = w.i--;
+    const double p = w.g * w.h;
+    const double r = p + e2[i];
+    e2[i + 1] = w.s * r;
+    w.s = e2[i] / r;
+    d[i + 1] = w.h + w.s * (w.h + d[i]);
+    w.g = d[i] - e2[i] / w.g;
+    if (w.g == 0.0) w.g = b;
+    w.h = w.g * p / r;
+  }
 
   // Eigenvalues l, l+1, ... up to the first that needs a sweep.
   bool next_eigenvalue() {
@@ -99,11 +126,8 @@ class RationalQL {
     const double dm = d(m_) - h;  // what the shift leaves in d(m), m > l
     for (int i = l_ + 1; i <= n; ++i) d(i) = d(i) - h;
     f_ = f_ + h;
-    g_ = dm;
-    if (g_ == 0.0) g_ = b_;
-    h_ = g_;
-    s_ = 0.0;
-    i_ = m_ - 1;
+    const double g0 = dm == 0.0 ? b_ : dm;
+    sweep_ = {g0, g0, 0.0, m_ - 1};
     return true;
   }
 
@@ -127,32 +151,15 @@ class RationalQL {
   int l_ = 1;       // eigenvalue being determined
   int m_ = 1;       // last row of its block
   int j_ = 0;       // sweeps made for it
-  int i_ = 0;       // next row of the sweep
-  double g_ = 0.0, h_ = 0.0, s_ = 0.0, p_ = 0.0, r_ = 0.0;
+  Sweep sweep_ = {0.0, 0.0, 0.0, 0};
 };
 
 }  // namespace
 
-void tqlrat_pair(double* const d[2], double* const e2[2], int* const ierr[2]) {
-  RationalQL a(d[0], e2[0], *ierr[0]);
-  RationalQL b(d[1], e2[1], *ierr[1]);
-  bool going_a = a.start();
-  bool going_b = b.start();
-  while (going_a && going_b) {
-    // Rows of both sweeps in turn, as far as the shorter one goes.
-    for (int k = a.rows_left() < b.rows_left() ? a.rows_left() : b.rows_left(); k > 0; --k) {
-      a.row();
-      b.row();
-    }
-    if (a.rows_left() == 0) going_a = a.end_sweep();
-    if (b.rows_left() == 0) going_b = b.end_sweep();
-  }
-  for (; going_a; going_a = a.end_sweep()) {
-    while (a.rows_left() > 0) a.row();
-  }
-  for (; going_b; going_b = b.end_sweep()) {
-    while (b.rows_left() > 0) b.row();
-  }
+void tqlrat_together(double* const* d, double* const* e2, int* const* ierr, int count) {
+  const auto ql = [&](int q) { return RationalQL(d[q % count], e2[q % count], *ierr[q % count]); };
+  RationalQL q[max_together] = {ql(0), ql(1), ql(2), ql(3)};
+  run_together(q, count);
 }
 
 }  // namespace eigen::order16

@@ -1,0 +1,85 @@
+// htribk at the fixed order with all sixteen vectors, in vectors of W
+// columns: the vectors are worked on row by row in local copies, so that the
+// sixteen columns run side by side. Every element sees the operations of
+// htribk, in its order.
+#pragma once
+
+#include <cstring>
+
+#include "eigen/order16/lanes.hpp"
+
+namespace eigen::order16 {
+
+// htribk(16, 16, ar, ai, tau, 16, zr, zi).
+template <int W>
+void back_transform(const double* __restrict ar, const double* __restrict ai,
+                    const double* __restrict tau, double* __restrict zr, double* __restrict zi) {
+  using L_ = Lanes<W>;
+  using V = typename L_::V;
+  constexpr int nv = n / W;
+  const auto at = [](int i, int k) { return (k - 1) * n + (i - 1); };
+  // Row k of the vectors: columns W v + 1 .. W v + W in yr[k - 1][v].
+  V yr[n][nv];
+  V yi[n][nv];
+
+  // z(k, j) = conj(tau(k)) z(k, j)
+  for (int k = 1; k <= n; ++k) {
+    alignas(sizeof(V)) double rr[n];
+    alignas(sizeof(V)) double ri[n];
+    const double t1 = tau[(k - 1) * 2];
+    const double t2 = tau[(k - 1) * 2 + 1];
+    for (int j = 1; j <= n; ++j) {
+      ri[j - 1] = -(zr[at(k, j)] * t2);
+      rr[j - 1] = zr[at(k, j)] * t1;
+    }
+    std::memcpy(yr[k - 1], rr, sizeof rr);
+    std::memcpy(yi[k - 1], ri, sizeof ri);
+  }
+
+  // z = (I - conj(u) u^T / h^2) z for the Householder vector u of each row
+  // i = 2..n, ascending; a normaliser h of 0 means no reflection.
+  for (int i = 2; i <= n; ++i) {
+    const int l = i - 1;
+    const double h = ai[at(i, i)];
+    if (h == 0.0) continue;
+    // sigma(j) = sum of u(k) z(k, j) without conjugation
+    V s[nv] = {};
+    V si[nv] = {};
+    for (int k = 1; k <= l; ++k) {
+      const V ur = L_::splat(ar[at(i, k)]);
+      const V ui = L_::splat(ai[at(i, k)]);
+      for (int v = 0; v < nv; ++v) {
+        s[v] = s[v] + ur * yr[k - 1][v] - ui * yi[k - 1][v];
+        si[v] = si[v] + ur * yi[k - 1][v] + ui * yr[k - 1][v];
+      }
+    }
+    // sigma / h / h: two divisions, not one by h * h
+    const V hv = L_::splat(h);
+    for (int v = 0; v < nv; ++v) {
+      s[v] = s[v] / hv / hv;
+      si[v] = si[v] / hv / hv;
+    }
+    // z(k) = z(k) - sigma conj(u(k))
+    for (int k = 1; k <= l; ++k) {
+      const V ur = L_::splat(ar[at(i, k)]);
+      const V ui = L_::splat(ai[at(i, k)]);
+      for (int v = 0; v < nv; ++v) {
+        yr[k - 1][v] = yr[k - 1][v] - s[v] * ur - si[v] * ui;
+        yi[k - 1][v] = yi[k - 1][v] - si[v] * ur + s[v] * ui;
+      }
+    }
+  }
+
+  for (int k = 1; k <= n; ++k) {
+    alignas(sizeof(V)) double rr[n];
+    alignas(sizeof(V)) double ri[n];
+    std::memcpy(rr, yr[k - 1], sizeof rr);
+    std::memcpy(ri, yi[k - 1], sizeof ri);
+    for (int j = 1; j <= n; ++j) {
+      zr[at(k, j)] = rr[j - 1];
+      zi[at(k, j)] = ri[j - 1];
+    }
+  }
+}
+
+}  // namespace eigen::order16
