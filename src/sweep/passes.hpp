@@ -28,7 +28,7 @@ class PassBatch {
   // Passes diagonalised together: eight run side by side.
   static constexpr int size = 8;
 
-  explicit PassBatch(int matz) : matz_(matz) {}
+  explicit PassBatch(int matz) : matz_(matz) {}  // cppcheck-suppress uninitMemberVar ; each slot is filled by next before it is solved or read
 
   // The slot for the next pass, whose D1 is given.
   Pass& next(double D1) {

@@ -1,5 +1,6 @@
 #include "textio/efield.hpp"
 
+#include <cstddef>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -102,7 +103,7 @@ constexpr std::uint64_t power_of_ten[20] = {1ULL,
 constexpr struct Triples {
   char text[3000];
   constexpr Triples() : text() {
-    for (int k = 0; k < 1000; ++k) {
+    for (std::size_t k = 0; k < 1000; ++k) {
       text[3 * k] = static_cast<char>('0' + k / 100);
       text[3 * k + 1] = static_cast<char>('0' + k / 10 % 10);
       text[3 * k + 2] = static_cast<char>('0' + k % 10);

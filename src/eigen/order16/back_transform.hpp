@@ -4,6 +4,7 @@
 // htribk, in its order.
 #pragma once
 
+#include <cstddef>
 #include <cstring>
 
 #include "eigen/order16/lanes.hpp"
@@ -26,14 +27,14 @@ void back_transform(const double* __restrict ar, const double* __restrict ai,
   for (int k = 1; k <= n; ++k) {
     alignas(sizeof(V)) double rr[n];
     alignas(sizeof(V)) double ri[n];
-    const double t1 = tau[(k - 1) * 2];
-    const double t2 = tau[(k - 1) * 2 + 1];
+    const double t1 = tau[std::ptrdiff_t{k - 1} * 2];
+    const double t2 = tau[std::ptrdiff_t{k - 1} * 2 + 1];
     for (int j = 1; j <= n; ++j) {
       ri[j - 1] = -(zr[at(k, j)] * t2);
       rr[j - 1] = zr[at(k, j)] * t1;
     }
-    std::memcpy(yr[k - 1], rr, sizeof rr);
-    std::memcpy(yi[k - 1], ri, sizeof ri);
+    std::memcpy(yr[k - 1], rr, sizeof rr);  // cppcheck-suppress uninitvar ; the loop above fills every column
+    std::memcpy(yi[k - 1], ri, sizeof ri);  // cppcheck-suppress uninitvar ; the loop above fills every column
   }
 
   // z = (I - conj(u) u^T / h^2) z for the Householder vector u of each row

@@ -6,6 +6,7 @@
 // exactly the order, of tql2 alone.
 #pragma once
 
+#include <cstddef>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -94,7 +95,7 @@ class ImplicitQL {
 
   double& d(int i) const { return d_[i - 1]; }
   double& e(int i) const { return e_[i - 1]; }
-  double* column(int k) const { return z_ + (k - 1) * n; }
+  double* column(int k) const { return z_ + std::ptrdiff_t{k - 1} * n; }
 
   // Eigenvalues l, l+1, ... up to the first that needs a sweep.
   bool next_eigenvalue() {
@@ -155,16 +156,16 @@ class ImplicitQL {
     // z(k, i+1) = s z(k, i) + c z(k, i+1), z(k, i) = c z(k, i) - s z(k, i+1)
     const V c = Lanes<W>::splat(w.c);
     const V s = Lanes<W>::splat(w.s);
-    double* a = z + i * n;
+    double* a = z + std::ptrdiff_t{i} * n;
     double* b = a + n;
     for (int v = 0; v < n / W; ++v) {
       V x, t;
-      std::memcpy(&x, a + W * v, sizeof x);
-      std::memcpy(&t, b + W * v, sizeof t);
+      std::memcpy(&x, a + std::ptrdiff_t{W} * v, sizeof x);
+      std::memcpy(&t, b + std::ptrdiff_t{W} * v, sizeof t);
       const V y = s * x + c * t;
       x = c * x - s * t;
-      std::memcpy(b + W * v, &y, sizeof y);
-      std::memcpy(a + W * v, &x, sizeof x);
+      std::memcpy(b + std::ptrdiff_t{W} * v, &y, sizeof y);
+      std::memcpy(a + std::ptrdiff_t{W} * v, &x, sizeof x);
     }
   }
 

@@ -7,6 +7,7 @@
 // has written anything, and the caller reduces the eight another way.
 #pragma once
 
+#include <cstddef>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -217,7 +218,7 @@ bool reduce_in_lanes_at_width(const Reduction* m, bool values_only) {
         r.ai[(k - 1) * n + (i - 1)] = ai(i, k).lane(q);
       }
       r.e[k - 1] = e(k).lane(q);
-      r.tau[(k - 1) * 2] = tau1(k).lane(q);
+      r.tau[std::ptrdiff_t{k - 1} * 2] = tau1(k).lane(q);
       r.tau[(k - 1) * 2 + 1] = tau2(k).lane(q);
     }
   }
