@@ -288,7 +288,8 @@ template <int W, int Count, int... Nvl>
 bool reduce_row_of(int L, Job<W>* const* jobs, std::integer_sequence<int, Nvl...>) {
   const int nvl = L > W ? (L + W - 1) / W : 1;
   bool same_branches = false;
-  ((nvl == Nvl + 1 && (same_branches = reduce_row<W, Count, Nvl + 1>(L, jobs), true)) || ...);
+  static_cast<void>(
+      ((nvl == Nvl + 1 && (same_branches = reduce_row<W, Count, Nvl + 1>(L, jobs), true)) || ...));
   return same_branches;
 }
 
