@@ -236,11 +236,4 @@ int close(Handle handle) {
 
 bool is_terminal(Handle handle) { return ::isatty(handle) == 1; }
 
-const char* error_text(int errnum) { return std::strerror(errnum); }
-int out_of_memory_error() { return ENOMEM; }
-int bad_handle_error() { return EBADF; }
-
-void exit_process(int status) { std::exit(status); }
-void exit_immediately(int status) { std::_Exit(status); }
-
 }  // namespace textio::platform

@@ -179,11 +179,4 @@ int close(Handle handle) { return ::_close(handle) != 0 ? errno : 0; }
 
 bool is_terminal(Handle handle) { return ::_isatty(handle) != 0; }
 
-const char* error_text(int errnum) { return std::strerror(errnum); }
-int out_of_memory_error() { return ENOMEM; }
-int bad_handle_error() { return EBADF; }
-
-void exit_process(int status) { std::exit(status); }
-void exit_immediately(int status) { std::_Exit(status); }
-
 }  // namespace textio::platform
