@@ -57,18 +57,10 @@ constexpr const char* usage =
     "not those of the parameters given, one line on standard error names the file\n"
     "and the line; the status is 1 and no SVG file is written.\n";
 
-// A failure reported as "dimerplot: text", status 1.
-struct Failure {
-  std::string text;
-};
-
-// A name safe to print on one line: control characters become '?'.
-std::string printable(std::string_view name) {
-  std::string s(name);
-  for (char& c : s)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  return s;
-}
+using common::Failure;
+using common::printable;
+using common::same_file;
+using common::write_whole;
 
 struct Options {
   std::string levels = "fort.10", gap = "fort.20", output = "levels.svg";
@@ -85,12 +77,12 @@ double number_of(const std::string& option, std::string_view text) {
   double v = 0.0;
   const auto [end, ec] = textio::nearest_double(t.data(), t.data() + t.size(), v);
   if (ec == std::errc::result_out_of_range)
-    throw Failure{"value '" + printable(text) + "' of option " + option + " is out of range"};
+    throw Failure("value '" + printable(text) + "' of option " + option + " is out of range");
   if (ec != std::errc() || end != t.data() + t.size() || t.empty())
-    throw Failure{"value '" + printable(text) + "' of option " + option + " is not a number"};
+    throw Failure("value '" + printable(text) + "' of option " + option + " is not a number");
   if (!std::isfinite(v))
-    throw Failure{"value '" + printable(text) + "' of option " + option +
-                  " is not a finite number"};
+    throw Failure("value '" + printable(text) + "' of option " + option +
+                  " is not a finite number");
   return v;
 }
 
@@ -112,31 +104,31 @@ Options parse_options(int argc, char** argv) {
       o.relative = true;
     } else if (a == "--J" || a == "--ratio1" || a == "--ratio2") {
       const std::string option(a);
-      if (i + 1 == argc) throw Failure{"option " + option + " needs a value"};
+      if (i + 1 == argc) throw Failure("option " + option + " needs a value");
       const int which = a == "--J" ? 0 : a == "--ratio1" ? 1 : 2;
-      if (given[which]) throw Failure{"option " + option + " given twice"};
+      if (given[which]) throw Failure("option " + option + " given twice");
       given[which] = true;
       const std::string_view text = argv[++i];
       double* const into[] = {&o.p.J, &o.p.ratio1, &o.p.ratio2};
       *into[which] = number_of(option, text);
       values[which] = printable(text);
     } else if (a == "-o") {
-      if (i + 1 == argc) throw Failure{"option -o needs a file name"};
-      if (output_given) throw Failure{"option -o given twice"};
+      if (i + 1 == argc) throw Failure("option -o needs a file name");
+      if (output_given) throw Failure("option -o given twice");
       o.output = argv[++i];
       output_given = true;
-      if (o.output.empty()) throw Failure{"option -o needs a file name, not an empty one"};
+      if (o.output.empty()) throw Failure("option -o needs a file name, not an empty one");
     } else {
-      throw Failure{"unknown option '" + printable(a) + "' (dimerplot --help lists the options)"};
+      throw Failure("unknown option '" + printable(a) + "' (dimerplot --help lists the options)");
     }
   }
   if (files.size() > 2)
-    throw Failure{"too many files: '" + printable(files[2]) +
-                  "' (at most FORT10 and FORT20; dimerplot --help)"};
+    throw Failure("too many files: '" + printable(files[2]) +
+                  "' (at most FORT10 and FORT20; dimerplot --help)");
   for (const std::string& f : files)
-    if (f.empty()) throw Failure{"an empty file name"};
+    if (f.empty()) throw Failure("an empty file name");
   if ((given[1] || given[2]) && !given[0])
-    throw Failure{"options --ratio1 and --ratio2 belong to --J, the sweep's own J"};
+    throw Failure("options --ratio1 and --ratio2 belong to --J, the sweep's own J");
   o.follow = given[0];
   o.parameters = "J = " + values[0] + ", E1/D1 = " + values[1] + ", E2/D2 = " + values[2];
   if (files.size() > 0) o.levels = files[0];
@@ -168,90 +160,14 @@ std::vector<dimerplot::Record> read_records(const std::string& path) {
   return reader.finish();
 }
 
-// Writes all of bytes to a new or emptied file at path and closes it; 0 or
-// the error that stopped it.
-int write_file(const fs::path& path, const std::string& bytes) {
-  errno = 0;
-  std::FILE* file = std::fopen(path.string().c_str(), "wb");
-  if (file == nullptr) return errno != 0 ? errno : EIO;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
-                       std::fflush(file) == 0;
-  int e = written ? 0 : (errno != 0 ? errno : EIO);
-  if (std::fclose(file) != 0 && e == 0) e = errno != 0 ? errno : EIO;
-  return e;
-}
-
-// Writes bytes to path. A regular file (new, or reached through symbolic
-// links) is written through a temporary file beside it, renamed over it at the
-// end: it is either left as it was or holds all of bytes, with the permissions
-// it had. Anything else that exists (a device, a pipe) is written in place: a
-// rename would put a regular file where it was.
-void write_whole(const std::string& path, const std::string& bytes) {
-  auto fail = [&](int e) -> Failure {
-    return Failure{printable(path) + ": cannot write: " + std::strerror(e)};
-  };
-  // Follow symbolic links to the file they name, existing or not.
-  fs::path target(path);
-  for (int links = 0;; ++links) {
-    std::error_code ec;
-    if (!fs::is_symlink(fs::symlink_status(target, ec))) break;
-    if (links == 40) throw fail(ELOOP);
-    const fs::path next = fs::read_symlink(target, ec);
-    if (ec) throw fail(ec.value());
-    target = next.is_absolute() ? next : target.parent_path() / next;
-  }
-  std::error_code ec;
-  const fs::file_status st = fs::status(target, ec);
-  const bool exists = fs::exists(st);
-  if (fs::is_directory(st)) throw fail(EISDIR);
-  if (exists && !fs::is_regular_file(st)) {
-    if (const int e = write_file(target, bytes); e != 0) throw fail(e);
-    return;
-  }
-
-  // A name beside the target that no file has: the target's own with a dot
-  // before it and a random suffix after it.
-  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::random_device random;
-  fs::path temp;
-  do {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
-    std::string name = ".";
-    name += target.filename().string();
-    name += suffix;
-    temp = dir / name;
-  } while (fs::exists(fs::symlink_status(temp, ec)));
-  int e = write_file(temp, bytes);
-  // The permissions of the file replaced; a new file has those the umask allows.
-  if (e == 0 && exists) {
-    fs::permissions(temp, st.permissions(), ec);
-    if (ec) e = ec.value();
-  }
-  if (e == 0) {
-    fs::rename(temp, target, ec);
-    if (ec) e = ec.value();
-  }
-  if (e != 0) {
-    fs::remove(temp, ec);
-    throw fail(e);
-  }
-}
-
-// True when path names the same file as input (both existing).
-bool same_file(const std::string& path, const std::string& input) {
-  std::error_code ec;
-  return fs::equivalent(path, input, ec) && !ec;
-}
-
 int run(int argc, char** argv) {
   const Options o = parse_options(argc, argv);
   if (o.help) {
-    std::cout << usage;
+    common::write_stdout(usage);
     return 0;
   }
   if (same_file(o.output, o.levels) || same_file(o.output, o.gap))
-    throw Failure{printable(o.output) + ": the SVG file would replace an input file"};
+    throw Failure(printable(o.output) + ": the SVG file would replace an input file");
 
   const std::string levels_name = printable(o.levels), gap_name = printable(o.gap);
   dimerplot::Sweep sweep;
@@ -272,16 +188,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const Failure& f) {
-    std::cerr << "dimerplot: " << f.text << '\n';
-  } catch (const InputError& e) {
-    std::cerr << "dimerplot: " << e.what() << '\n';
-  } catch (const std::bad_alloc&) {
-    std::cerr << "dimerplot: out of memory\n";
-  } catch (const std::exception& e) {
-    std::cerr << "dimerplot: " << e.what() << '\n';
-  }
-  return 1;
+  return common::run_program("dimerplot", [&] { return run(argc, argv); });
 }

@@ -11,10 +11,6 @@ namespace dimerplot {
 
 namespace {
 
-std::string where(const std::string& file, std::size_t line) {
-  return line == 0 ? file : file + ", line " + std::to_string(line);
-}
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool all_digits(std::string_view s) {
@@ -30,9 +26,6 @@ std::string show(double v) {
 }
 
 }  // namespace
-
-InputError::InputError(const std::string& file, std::size_t line, const std::string& text)
-    : std::runtime_error(where(file, line) + ": " + text) {}
 
 std::optional<double> parse_e_field(std::string_view f) {
   if (f.size() != field_width) return std::nullopt;

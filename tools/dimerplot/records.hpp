@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/files.hpp"
+
 namespace dimerplot {
 
 inline constexpr int levels = 16;         // energies in a pass
@@ -19,10 +21,7 @@ inline constexpr std::size_t record_width = 27;  // blank, field, two blanks, fi
 
 // A file that cannot be read or is not in the layout: what() is one line,
 // "FILE, line N: text" (or "FILE: text" when no line is concerned).
-class InputError : public std::runtime_error {
- public:
-  InputError(const std::string& file, std::size_t line, const std::string& text);
-};
+using common::InputError;
 
 // The value of one E12.6 field as dimerscan writes it: "0.dddddd" or
 // "-.dddddd" followed by the exponent "E+dd"/"E-dd" (|e| <= 99) or

@@ -1,0 +1,127 @@
+#include "files.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <random>
+
+#include "version.hpp"
+
+namespace common {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string located(const std::string& file, std::size_t line, const std::string& text) {
+  return line == 0 ? file + ": " + text : file + ", line " + std::to_string(line) + ": " + text;
+}
+
+// Writes all of bytes to a new or emptied file at path and closes it; 0 or
+// the error that stopped it.
+int write_file(const fs::path& path, const std::string& bytes) {
+  errno = 0;
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
+  if (file == nullptr) return errno != 0 ? errno : EIO;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
+                       std::fflush(file) == 0;
+  int e = written ? 0 : (errno != 0 ? errno : EIO);
+  if (std::fclose(file) != 0 && e == 0) e = errno != 0 ? errno : EIO;
+  return e;
+}
+
+}  // namespace
+
+InputError::InputError(const std::string& file, std::size_t line, const std::string& text)
+    : Failure(located(file, line, text)) {}
+
+std::string printable(std::string_view name) {
+  std::string s(name);
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return s;
+}
+
+void write_whole(const std::string& path, const std::string& bytes) {
+  auto fail = [&](int e) { return Failure(printable(path) + ": cannot write: " + std::strerror(e)); };
+  // Follow symbolic links to the file they name, existing or not.
+  fs::path target(path);
+  for (int links = 0;; ++links) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(target, ec))) break;
+    if (links == 40) throw fail(ELOOP);
+    const fs::path next = fs::read_symlink(target, ec);
+    if (ec) throw fail(ec.value());
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  std::error_code ec;
+  const fs::file_status st = fs::status(target, ec);
+  const bool exists = fs::exists(st);
+  if (fs::is_directory(st)) throw fail(EISDIR);
+  if (exists && !fs::is_regular_file(st)) {
+    if (const int e = write_file(target, bytes); e != 0) throw fail(e);
+    return;
+  }
+
+  // A name beside the target that no file has: the target's own with a dot
+  // before it and a random suffix after it.
+  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::random_device random;
+  fs::path temp;
+  do {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+    std::string name = ".";
+    name += target.filename().string();
+    name += suffix;
+    temp = dir / name;
+  } while (fs::exists(fs::symlink_status(temp, ec)));
+  int e = write_file(temp, bytes);
+  // The permissions of the file replaced; a new file has those the umask allows.
+  if (e == 0 && exists) {
+    fs::permissions(temp, st.permissions(), ec);
+    if (ec) e = ec.value();
+  }
+  if (e == 0) {
+    fs::rename(temp, target, ec);
+    if (ec) e = ec.value();
+  }
+  if (e != 0) {
+    fs::remove(temp, ec);
+    throw fail(e);
+  }
+}
+
+void write_stdout(std::string_view bytes) {
+  errno = 0;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+  if (std::fflush(stdout) != 0 || !written || std::ferror(stdout)) {
+    const int e = errno != 0 ? errno : EIO;
+    throw Failure(std::string("standard output could not be written: ") + std::strerror(e));
+  }
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return fs::equivalent(a, b, ec) && !ec;
+}
+
+int run_program(const char* program, const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: out of memory\n", program);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", program, e.what());
+  }
+  return 1;
+}
+
+std::string version_line(const char* program) {
+  return std::string(program) + " " + dimer::version + "\n";
+}
+
+}  // namespace common
