@@ -169,8 +169,8 @@ class UnitTable {
 
   // The connection of unit, or nullptr if it has none.
   Connection* find(int unit);
-  // Connects unit 0 to standard error; any other unit to the file "fort.<unit>" in the current directory,
-  // created if need be and not cut, unbuffered when it is a terminal: a
+  // Connects unit 0 to standard error; any other unit to the file
+  // "fort.<unit>" in the current directory, created if need be and not cut, unbuffered when it is a terminal: a
   // regular file opened for reading and writing and held with an exclusive
   // lock to the end of the run, a FIFO or a device for writing only. Sets
   // status and returns nullptr, the file unchanged, when it cannot be opened,
@@ -182,8 +182,8 @@ class UnitTable {
 
   // Writes out the window of every result file and closes it, once; returns
   // those whose bytes could not all be written out, in the order they were
-  // connected. A window whose write-out failed during the run is not tried
-  // again and not returned.
+  // connected. Bytes lost to a write-out that failed during the run (and was
+  // reported then) are not tried again.
   std::vector<NotWritten> close_results();
   // Writes out the windows of the standard streams, which stay open; their
   // failures are ignored.

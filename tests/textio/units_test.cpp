@@ -60,7 +60,7 @@ struct Fmt {
 
 constexpr const char* f6 = "(1x,e12.6,2x,e12.6)";
 
-// Units 5, 6 and 0 on /dev/null, a pipe and a pipe, in a fresh directory.
+// Standard input, output and error on /dev/null, a pipe and a pipe, in a fresh directory.
 struct Session {
   support::Sandbox box;
   support::InDir here{box.dir()};
@@ -118,7 +118,12 @@ TEST(units, ResultFileUnitNeverWrittenIsNeverConnected) {
   const double v[] = {0.0, 1.0};
   EXPECT_FALSE(rt.records().write(10, record.f, v));
   EXPECT_EQ(units.find(20), nullptr);
+  // Nor standard error, until something writes unit 0: then it is the stream, not fort.0.
+  EXPECT_EQ(units.find(textio::stderr_unit), nullptr);
+  EXPECT_FALSE(rt.records().write(textio::stderr_unit, record.f, v));
   EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
+  EXPECT_EQ(drain(run.err[0]), " 0.000000E+00  0.100000E+01\r\n");
+  EXPECT_EQ(size_of("fort.0"), -1);
   EXPECT_EQ(slurp("fort.20"), "old run\r\n");
   struct stat info;
   ASSERT_EQ(::stat("fort.20", &info), 0);
