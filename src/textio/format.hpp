@@ -204,7 +204,6 @@ void the_text_is_not_a_format();
 // cannot fail.
 class ConstantFormat {
  public:
-  // NOLINTNEXTLINE(google-explicit-constructor): a text stands where a ConstantFormat is asked
   consteval ConstantFormat(const char* text) : text_(text) {
     if (format_grammar::fault_of(text_) != nullptr) format_grammar::the_text_is_not_a_format();
   }
