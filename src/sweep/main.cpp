@@ -2,6 +2,7 @@
 // answered and the program ends; other arguments are accepted and ignored.
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "sweep/dimerscan.hpp"
@@ -63,9 +64,10 @@ int main(int argc, char** argv) {
     case Asked::help:
       return answer(help_text);
     case Asked::version: {
-      char line[64] = "dimerscan ";
-      std::strncat(line, dimer::version, sizeof line - std::strlen(line) - 2);
-      std::strcat(line, "\n");
+      // "dimerscan <version>" and a line feed.
+      std::string line = "dimerscan ";
+      line += dimer::version;
+      line += '\n';
       return answer(line);
     }
     case Asked::run:

@@ -4,7 +4,7 @@
 
 namespace textio {
 
-void compile_format(Format& format, ConstantFormat text) { format.parse(text.text(), nullptr); }
+void compile_format(Format& format, const ConstantFormat& text) { format.parse(text.text(), nullptr); }
 
 void write(const Location& where, int unit, const Format& format,
            std::initializer_list<double> values) {

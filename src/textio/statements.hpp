@@ -16,7 +16,7 @@ namespace textio {
 
 // Parses one of the program's own format texts, checked when the program was
 // compiled.
-void compile_format(Format& format, ConstantFormat text);
+void compile_format(Format& format, const ConstantFormat& text);
 
 // A formatted write of values to unit.
 void write(const Location& where, int unit, const Format& format,
