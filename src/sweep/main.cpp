@@ -1,6 +1,5 @@
 // Process entry of dimerscan. "--help" or "--version" as the one argument is
 // answered and the program ends; other arguments are accepted and ignored.
-#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -37,11 +36,8 @@ int answer(std::string_view text) {
   const platform::StandardHandles handles = platform::standard_handles();
   const int err = platform::write_all(handles.out, text.data(), text.size());
   if (err == 0) return textio::exit_normal;
-  const std::string_view what = "dimerscan: standard output could not be written: ";
-  const char* host = platform::error_text(err);
-  platform::write_all(handles.err, what.data(), what.size());
-  platform::write_all(handles.err, host, std::strlen(host));
-  platform::write_all(handles.err, "\n", 1);
+  textio::ErrorStream errors(handles.err);
+  errors.line({"dimerscan: standard output could not be written: ", platform::error_text(err)});
   return textio::exit_statement_failed;
 }
 
