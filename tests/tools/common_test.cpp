@@ -95,6 +95,7 @@ TEST(common, OutputFileKilledWhileBeingReplaced) {
     SCOPED_TRACE(after_ms);
     support::Sandbox box;
     support::put(box.dir() / "out.txt", previous);
+    fs::permissions(box.dir() / "out.txt", fs::perms(0600));
     support::Launch launch;
     launch.streams = box.root();
     launch.dir = box.dir();
@@ -110,6 +111,15 @@ TEST(common, OutputFileKilledWhileBeingReplaced) {
     const std::string held = slurp(box.dir() / "out.txt").value_or("(none)");
     EXPECT_TRUE(held == previous || held == a || held == b)
         << held.size() << " bytes beginning " << held.substr(0, 16);
+    // A private file's bytes are never readable by others, not even in the
+    // temporary file a killed writer leaves.
+    EXPECT_EQ(fs::status(box.dir() / "out.txt").permissions(), fs::perms(0600));
+    for (const std::string& left : others(box.dir(), {"out.txt"})) {
+      const fs::path temp = box.dir() / left;
+      if (fs::file_size(temp) > 0) {
+        EXPECT_EQ(fs::status(temp).permissions(), fs::perms(0600)) << left;
+      }
+    }
   }
 }
 

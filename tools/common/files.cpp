@@ -40,10 +40,12 @@ int sync(std::FILE* file) {
 enum class Open { existing, new_only };
 
 // Writes all of bytes to the file at path and closes it: an existing file
-// (a device, a pipe) as it is, or a new one, which is synced to the disk
+// (a device, a pipe) as it is, or a new one, which is given the permissions
+// perms (when there are any) before a byte is written, and synced to the disk
 // before it is closed. 0, or the error that stopped it; EEXIST when a new
 // file's name is taken.
-int write_file(const fs::path& path, const std::string& bytes, Open how) {
+int write_file(const fs::path& path, const std::string& bytes, Open how,
+               const fs::perms* perms = nullptr) {
   errno = 0;
 #ifdef _WIN32
   // The C library of Windows has no exclusive mode: the name was found free.
@@ -53,6 +55,14 @@ int write_file(const fs::path& path, const std::string& bytes, Open how) {
 #endif
   std::FILE* file = std::fopen(path.string().c_str(), mode);
   if (file == nullptr) return errno != 0 ? errno : EIO;
+  if (perms != nullptr) {
+    std::error_code ec;
+    fs::permissions(path, *perms, ec);
+    if (ec) {
+      std::fclose(file);
+      return ec.value();
+    }
+  }
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
                        std::fflush(file) == 0;
   int e = written ? 0 : (errno != 0 ? errno : EIO);
@@ -109,25 +119,20 @@ void write_whole(const std::string& path, const std::string& bytes) {
     name += suffix;
     temp = dir / name;
     if (fs::exists(fs::symlink_status(temp, ec))) continue;
-    e = write_file(temp, bytes, Open::new_only);
+    // The permissions of the file replaced, before its bytes are there to be
+    // read; a new file has those the umask allows.
+    const fs::perms perms = st.permissions();
+    e = write_file(temp, bytes, Open::new_only, exists ? &perms : nullptr);
     // A file whose writing failed is removed; one found taken was never ours.
     if (e != 0 && e != EEXIST) fs::remove(temp, ec);
   }
   if (e != 0) throw fail(e);
-  // The permissions of the file replaced; a new file has those the umask allows.
-  if (exists) {
-    fs::permissions(temp, st.permissions(), ec);
-    if (ec) e = ec.value();
-  }
-  if (e == 0) {
-    // On the same file system as the target: the name goes from the old
-    // whole file to the new whole file at once.
-    fs::rename(temp, target, ec);
-    if (ec) e = ec.value();
-  }
-  if (e != 0) {
+  // On the same file system as the target: the name goes from the old whole
+  // file to the new whole file at once.
+  fs::rename(temp, target, ec);
+  if (ec) {
     fs::remove(temp, ec);
-    throw fail(e);
+    throw fail(ec.value());
   }
 }
 
