@@ -162,15 +162,16 @@ int main(int argc, char** argv) {
   if (!f6.parse("(1x,e12.6,2x,e12.6)", &error)) return 1;
   const double records = per_pass(rounds, [&] {
     textio::UnitTable units(textio::platform::standard_handles());
+    textio::RecordWriter records(units);
     for (int k = 0; k < passes; ++k) {
       const double D1 = D1_of(k);
       const double* w = &levels[static_cast<std::size_t>(k) * n];
       for (int i = 0; i < n; ++i) {
         const double v[2] = {D1, w[i]};
-        if (textio::write_statement(units, 10, f6, v)) std::exit(1);
+        if (records.write(10, f6, v)) std::exit(1);
       }
       const double v[2] = {D1, w[2] - w[0]};
-      if (textio::write_statement(units, 20, f6, v)) std::exit(1);
+      if (records.write(20, f6, v)) std::exit(1);
     }
   });
   const double writes = per_pass(rounds, [&] {

@@ -13,8 +13,6 @@ namespace textio {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // The significant digits of a number text in the form of to_double: its
 // value is 0.d1d2...dn x 10^exponent with d1 != 0 and dn != 0. The digits are
 // those of [first, last) met when the point is skipped; none for zero.
@@ -24,13 +22,17 @@ struct Significand {
   long long exponent = 0;
 };
 
-Significand significand(const char* p, const char* end) {
-  if (p != end && (*p == '+' || *p == '-')) ++p;
+Significand significand(const char* first, const char* last) {
+  const ScannedNumber number = scan_number(first, last, NumberForm::list);
+  const NumberScan& scan = number.scan;
+  const char* p = first;
+  if (p != last && (*p == '+' || *p == '-')) ++p;
+  const char* const mantissa_end = scan.exponent_begun() ? first + scan.exponent_at() : number.stop;
   Significand s;
   long long before_point = 0;  // mantissa digits before the point
   long long leading_zeros = 0; // zeros before d1, on both sides of the point
   bool point = false;
-  for (; p != end && (is_digit(*p) || *p == '.'); ++p) {
+  for (; p != mantissa_end; ++p) {
     if (*p == '.') {
       point = true;
       continue;
@@ -45,13 +47,13 @@ Significand significand(const char* p, const char* end) {
   }
   if (s.first == nullptr) return {};
   long long exponent = 0;
-  if (p != end) {  // the letter e
-    ++p;
-    const bool negative = p != end && *p == '-';
-    if (p != end && (*p == '+' || *p == '-')) ++p;
+  if (scan.exponent_begun()) {
+    if (*p != '+' && *p != '-') ++p;  // the letter
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
     // Far beyond any double's exponent: held there, it compares the same.
     constexpr long long far = 1000000000000LL;
-    for (; p != end; ++p) exponent = exponent < far ? exponent * 10 + (*p - '0') : far;
+    for (; p != number.stop; ++p) exponent = exponent < far ? exponent * 10 + (*p - '0') : far;
     if (negative) exponent = -exponent;
   }
   s.exponent = before_point - leading_zeros + exponent;
@@ -116,20 +118,45 @@ const std::string& tiny_threshold() {
 
 }  // namespace
 
+ScannedNumber scan_number(const char* first, const char* last, NumberForm form) {
+  ScannedNumber number;
+  number.scan = NumberScan(form);
+  const char* p = first;
+  while (p != last && number.scan.next(*p)) ++p;
+  number.stop = p;
+  const NumberScan& scan = number.scan;
+  if (scan.whole()) {
+    number.end = p;
+  } else if (form == NumberForm::general && scan.exponent_begun() && scan.exponent_digits() == 0 &&
+             scan.mantissa_digits() > 0) {
+    number.end = first + scan.exponent_at();
+  }
+  return number;
+}
+
 #if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
+// The number's extent found by the scanner, its value by the library.
 std::from_chars_result nearest_double(const char* first, const char* last, double& value) {
-  return std::from_chars(first, last, value);
+  const char* word = first != last && *first == '-' ? first + 1 : first;
+  if (word != last && (*word | 0x20) >= 'a' && (*word | 0x20) <= 'z') {
+    return std::from_chars(first, last, value);  // infinity and NaN, with the library's payloads
+  }
+  const ScannedNumber number = scan_number(first, last, NumberForm::general);
+  if (number.end == nullptr) return {first, std::errc::invalid_argument};
+  return std::from_chars(first, number.end, value);
 }
 #else
-// A C++ library without the conversion of floating-point text (Clang's
-// libc++): strtod, correctly rounded where that library is found, with the
-// point of the number text written as the decimal point of the C locale in
-// effect. Only texts of the form [-] digits [. digits] [e [sign] digits].
-std::from_chars_result nearest_double(const char* first, const char* last, double& value) {
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Infinity and NaN as std::from_chars reads them, in any case: "inf",
+// "infinity", "nan", "nan(chars)", after an optional minus; the end of the
+// word, or nullptr when [first, last) does not begin with one.
+const char* special_value(const char* first, const char* last, double& value) {
   const char* p = first;
   const bool negative = p != last && *p == '-';
   if (negative) ++p;
-  // Infinity and NaN, in any case.
   auto word = [&](const char* w) {
     const char* q = p;
     for (; *w != '\0'; ++w, ++q)
@@ -139,7 +166,7 @@ std::from_chars_result nearest_double(const char* first, const char* last, doubl
   if (const char* end = word("inf")) {
     if (const char* longer = word("infinity")) end = longer;
     value = negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
-    return {end, std::errc()};
+    return end;
   }
   if (const char* end = word("nan")) {
     if (end != last && *end == '(') {
@@ -148,22 +175,22 @@ std::from_chars_result nearest_double(const char* first, const char* last, doubl
       if (q != last && *q == ')') end = q + 1;
     }
     value = negative ? -std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::quiet_NaN();
-    return {end, std::errc()};
+    return end;
   }
-  int mantissa_digits = 0;
-  bool point = false;
-  for (; p != last && (is_digit(*p) || (*p == '.' && !point)); ++p) {
-    if (*p == '.') point = true;
-    else ++mantissa_digits;
-  }
-  if (mantissa_digits == 0) return {first, std::errc::invalid_argument};
-  if (p != last && (*p == 'e' || *p == 'E')) {
-    const char* exponent = p + 1;
-    if (exponent != last && (*exponent == '+' || *exponent == '-')) ++exponent;
-    const char* q = exponent;
-    while (q != last && is_digit(*q)) ++q;
-    if (q != exponent) p = q;
-  }
+  return nullptr;
+}
+
+}  // namespace
+
+// A C++ library without the conversion of floating-point text (Clang's
+// libc++): strtod, correctly rounded where that library is found, with the
+// point of the number text written as the decimal point of the C locale in
+// effect.
+std::from_chars_result nearest_double(const char* first, const char* last, double& value) {
+  if (const char* end = special_value(first, last, value)) return {end, std::errc()};
+  const ScannedNumber number = scan_number(first, last, NumberForm::general);
+  if (number.end == nullptr) return {first, std::errc::invalid_argument};
+  const char* const p = number.end;
   std::string text(first, p);
   const char* decimal_point = std::localeconv()->decimal_point;
   if (const auto at = text.find('.'); at != std::string::npos) text.replace(at, 1, decimal_point);

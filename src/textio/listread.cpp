@@ -189,80 +189,36 @@ Status ListRead::item(Kind kind, Value& value) {
 }
 
 // Follows the text of a value character by character and tells when it can
-// no longer become a value of its kind: r*v, r*, or [sign] mantissa
-// [exponent] for a real, [sign] digits for an integer. It accepts every
+// no longer become a value of its kind: r*v, r*, or a number of the list
+// form for a real, of the integer form for an integer. It accepts every
 // prefix of a text that the conversion of the whole value would accept, and
 // refuses a character only when every text beginning so is refused.
 class ValueScan {
  public:
-  explicit ValueScan(bool integer) : integer_(integer) {}
+  explicit ValueScan(bool integer)
+      : form_(integer ? NumberForm::integer : NumberForm::list), number_(form_) {}
 
   // False when c makes the text bad whatever follows.
   bool next(char c) {
-    switch (state_) {
-      case State::start:
-        if (is_digit(c)) {
-          repeat_ = c - '0';
-          return to(State::lead);
-        }
-        return number_start(c);
-      case State::lead:  // digits from the start: a repeat count or a mantissa
-        if (is_digit(c)) {
-          if (repeat_ <= max_repeat) repeat_ = repeat_ * 10 + (c - '0');
-          return true;
-        }
-        if (c == '*') return valid_count() && to(State::after_count);
-        return integer_ ? false : in_mantissa(c);
-      case State::after_count:
-        if (is_digit(c)) return to(integer_ ? State::digits : State::mantissa);
-        return number_start(c);
-      case State::sign:
-        if (is_digit(c)) return to(integer_ ? State::digits : State::mantissa);
-        if (!integer_ && c == '.') return to(State::mantissa, true);
-        return false;
-      case State::digits:
-        return is_digit(c);
-      case State::mantissa:
-        if (is_digit(c)) return true;
-        return in_mantissa(c);
-      case State::exponent_letter:
-        if (is_sign(c)) return to(State::exponent_sign);
-        return is_digit(c) && to(State::exponent_digits);
-      case State::exponent_sign:
-        return is_digit(c) && to(State::exponent_digits);
-      case State::exponent_digits:
-        return is_digit(c);
+    if (leading_digits_) {  // digits from the start: a repeat count or the number's
+      if (is_digit(c)) {
+        if (repeat_ <= max_repeat) repeat_ = repeat_ * 10 + (c - '0');
+      } else if (c == '*') {
+        if (repeat_ < 1 || repeat_ > max_repeat) return false;
+        leading_digits_ = false;
+        number_ = NumberScan(form_);  // the number after the count
+        return true;
+      } else {
+        leading_digits_ = false;
+      }
     }
-    return false;
+    return number_.next(c);
   }
 
  private:
-  enum class State {
-    start, lead, after_count, sign, digits, mantissa, exponent_letter, exponent_sign,
-    exponent_digits
-  };
-
-  bool to(State state, bool point = false) {
-    state_ = state;
-    point_ = point_ || point;
-    return true;
-  }
-  // The first character of a number without repeat count, not a digit.
-  bool number_start(char c) {
-    if (is_sign(c)) return to(State::sign);
-    return !integer_ && c == '.' && to(State::mantissa, true);
-  }
-  // A character after mantissa digits of a real that is not a digit.
-  bool in_mantissa(char c) {
-    if (c == '.') return !point_ && to(State::mantissa, true);
-    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') return to(State::exponent_letter);
-    return is_sign(c) && to(State::exponent_sign);
-  }
-  bool valid_count() const { return repeat_ >= 1 && repeat_ <= max_repeat; }
-
-  bool integer_;
-  State state_ = State::start;
-  bool point_ = false;
+  NumberForm form_;
+  NumberScan number_;
+  bool leading_digits_ = true;
   std::int64_t repeat_ = 0;  // the leading digits' number, held once past max_repeat
 };
 
@@ -327,15 +283,15 @@ Status ListRead::parse(Kind kind, const std::string& text, Value& value) {
 
 // Converts [first, last), an optionally signed number without repeat count.
 Status ListRead::convert(Kind kind, const char* first, const char* last, Value& value) const {
-  const char* p = first;
   if (kind == Kind::integer) {
-    constexpr std::int64_t largest = 2147483647;
-    const bool negative = p != last && *p == '-';
-    if (p != last && is_sign(*p)) ++p;
-    if (p == last) return numbered("Bad integer for item %d in list input");
-    for (const char* q = p; q != last; ++q) {
-      if (!is_digit(*q)) return numbered("Bad integer for item %d in list input");
+    const ScannedNumber number = scan_number(first, last, NumberForm::integer);
+    if (number.stop != last || !number.scan.whole()) {
+      return numbered("Bad integer for item %d in list input");
     }
+    constexpr std::int64_t largest = 2147483647;
+    const char* p = first;
+    const bool negative = *p == '-';
+    if (is_sign(*p)) ++p;
     std::int64_t magnitude = 0;
     for (; p != last; ++p) {
       magnitude = magnitude * 10 + (*p - '0');
@@ -346,38 +302,19 @@ Status ListRead::convert(Kind kind, const char* first, const char* last, Value& 
     return {};
   }
 
-  // Real: [sign] mantissa [exponent], the mantissa digits with at most one
-  // point, the exponent a letter E, e, D or d with an optional sign, or a sign
-  // alone, and at least one digit.
-  std::string number;
-  if (p != last && is_sign(*p)) number.push_back(*p++);
-  std::size_t mantissa_digits = 0;
-  bool point = false;
-  for (; p != last; ++p) {
-    if (is_digit(*p)) {
-      ++mantissa_digits;
-    } else if (*p == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-    number.push_back(*p);
-  }
-  if (mantissa_digits == 0 && !point) return numbered("Bad real number in item %d of list input");
-  if (mantissa_digits == 0) number.back() = '0';  // "." reads as 0
-  if (p != last) {
+  // Real: the list form, written for the conversion as [sign] mantissa
+  // [e [sign] digits], a point alone as 0.
+  const ScannedNumber scanned = scan_number(first, last, NumberForm::list);
+  const NumberScan& scan = scanned.scan;
+  if (scanned.stop != last || !scan.whole()) return numbered("Bad real number in item %d of list input");
+  const char* const mantissa_end = scan.exponent_begun() ? first + scan.exponent_at() : last;
+  std::string number(first, mantissa_end);
+  if (scan.mantissa_digits() == 0) number.back() = '0';  // "." reads as 0
+  if (scan.exponent_begun()) {
     number.push_back('e');
-    if (*p == 'E' || *p == 'e' || *p == 'D' || *p == 'd') {
-      ++p;
-      if (p != last && is_sign(*p)) number.push_back(*p++);
-    } else if (is_sign(*p)) {
-      number.push_back(*p++);
-    } else {
-      return numbered("Bad real number in item %d of list input");
-    }
-    const char* exponent = p;
-    for (; p != last && is_digit(*p); ++p) number.push_back(*p);
-    if (p == exponent || p != last) return numbered("Bad real number in item %d of list input");
+    const char* exponent = mantissa_end;
+    if (!is_sign(*exponent)) ++exponent;  // the letter
+    number.append(exponent, last);
   }
 
   double result = 0.0;

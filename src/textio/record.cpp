@@ -22,12 +22,11 @@ bool put_field(Connection& c, FieldMemo& memo, const FormatItem& item, std::size
 
 }  // namespace
 
-Status write_statement(UnitTable& units, int unit, const Format& format,
-                       std::span<const double> values) {
-  Connection* c = units.find(unit);
+Status RecordWriter::write(int unit, const Format& format, std::span<const double> values) {
+  Connection* c = units_.find(unit);
   if (c == nullptr) {
     Status status;
-    c = units.connect(unit, status);
+    c = units_.connect(unit, status);
     if (c == nullptr) return status;
   }
   if (!c->begin_statement()) return c->failure();
@@ -56,7 +55,7 @@ Status write_statement(UnitTable& units, int unit, const Format& format,
           values_left = false;  // the walk stops at an Ew.d without a value
           break;
         }
-        ok = c->put_blanks(pending_blanks) && put_field(*c, units.fields(), item, place, values[next++]);
+        ok = c->put_blanks(pending_blanks) && put_field(*c, fields_, item, place, values[next++]);
         pending_blanks = 0;
         break;
     }

@@ -10,20 +10,13 @@
 #include "textio/error.hpp"
 #include "textio/format.hpp"
 #include "textio/listread.hpp"
-#include "textio/report.hpp"
-#include "textio/runtime.hpp"
+#include "textio/run.hpp"
 
 namespace textio {
 
-// Prepares the process for a run: the standard handles are made to exist (so
-// that no result file can take their place), and neither a reader that went
-// away nor a file size limit kills the run: the write that meets it fails
-// instead.
-void prepare_process();
-
-// Parses one of the program's own format texts; a text that does not parse
-// is an internal error.
-void compile_format(Format& format, const char* text);
+// Parses one of the program's own format texts, checked when the program was
+// compiled.
+void compile_format(Format& format, const ConstantFormat& text);
 
 // A formatted write of values to unit.
 void write(const Location& where, int unit, const Format& format,

@@ -1,7 +1,5 @@
 #include "textio/units.hpp"
 
-#include "textio/report.hpp"
-
 namespace textio {
 
 Connection::Connection(int unit, platform::Handle handle, std::string file, Direction direction,
@@ -105,9 +103,8 @@ int Connection::close() {
   return err != 0 ? err : closed;
 }
 
-// cppcheck-suppress uninitMemberVar ; fields_ starts empty: its slots' text is made before it is read
 UnitTable::UnitTable(platform::StandardHandles handles)
-    : standard_output_(handles.out), input_(handles.in) {
+    : standard_output_(handles.out), standard_error_(handles.err), input_(handles.in) {
   using Direction = Connection::Direction;
   using EndFile = Connection::EndFile;
   connections_.push_back(std::make_unique<Connection>(stdin_unit, handles.in, std::string(),
@@ -115,9 +112,6 @@ UnitTable::UnitTable(platform::StandardHandles handles)
   connections_.push_back(std::make_unique<Connection>(stdout_unit, handles.out, std::string(),
                                                       Direction::write, EndFile::at_end,
                                                       platform::is_terminal(handles.out)));
-  connections_.push_back(std::make_unique<Connection>(stderr_unit, handles.err, std::string(),
-                                                      Direction::write, EndFile::at_end,
-                                                      platform::is_terminal(handles.err)));
 }
 
 Connection* UnitTable::find(int unit) {
@@ -154,6 +148,12 @@ Status UnitTable::shared(const std::string& name, const platform::FileInfo& info
 }
 
 Connection* UnitTable::connect(int unit, Status& status) {
+  if (unit == stderr_unit) {
+    connections_.push_back(std::make_unique<Connection>(
+        stderr_unit, standard_error_, std::string(), Connection::Direction::write,
+        Connection::EndFile::at_end, platform::is_terminal(standard_error_)));
+    return connections_.back().get();
+  }
   std::string file = "fort." + std::to_string(unit);
   using Kind = platform::FileInfo::Kind;
   platform::Handle handle = platform::no_handle;
@@ -191,20 +191,23 @@ Connection* UnitTable::connect(int unit, Status& status) {
   return connections_.back().get();
 }
 
-int UnitTable::close_all(int status, ErrorStream& errors) {
-  if (closed_) return status;
-  closed_ = true;
-  // The result files first, then the standard streams, whose failures are ignored.
-  for (const bool standard : {false, true}) {
-    for (const auto& connection : connections_) {
-      if (connection->standard() != standard) continue;
-      const int err = connection->close();
-      if (err == 0 || standard) continue;
-      errors.runtime_error({connection->file(), ": ", platform::error_text(err)});
-      if (status == exit_normal) status = exit_statement_failed;
-    }
+std::vector<NotWritten> UnitTable::close_results() {
+  std::vector<NotWritten> failed;
+  if (results_closed_) return failed;
+  results_closed_ = true;
+  for (const auto& connection : connections_) {
+    if (connection->standard()) continue;
+    if (const int err = connection->close()) failed.push_back({connection.get(), err});
   }
-  return status;
+  return failed;
+}
+
+void UnitTable::close_standard() {
+  if (standard_closed_) return;
+  standard_closed_ = true;
+  for (const auto& connection : connections_) {
+    if (connection->standard()) connection->close();
+  }
 }
 
 }  // namespace textio

@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "textio/efield.hpp"
 #include "textio/error.hpp"
 #include "textio/input.hpp"
 #include "textio/platform.hpp"
 
 namespace textio {
-
-class ErrorStream;
 
 inline constexpr int stdin_unit = 5;
 inline constexpr int stdout_unit = 6;
@@ -156,18 +153,24 @@ class Connection {
   std::array<char, window_size> window_{};
 };
 
+// A result file whose window could not be written out when it was closed.
+struct NotWritten {
+  const Connection* connection;
+  int errnum;  // the host's error number
+};
+
 class UnitTable {
  public:
-  // Connects units 5, 6 and 0 to standard input, output and error; output to
-  // a terminal is unbuffered.
+  // Connects units 5 and 6 to standard input and output; unit 0 is connected
+  // to standard error at its first write. Output to a terminal is unbuffered.
   explicit UnitTable(platform::StandardHandles handles);
   UnitTable(const UnitTable&) = delete;
   UnitTable& operator=(const UnitTable&) = delete;
 
   // The connection of unit, or nullptr if it has none.
   Connection* find(int unit);
-  // Connects unit to the file "fort.<unit>" in the current directory,
-  // created if need be and not cut, unbuffered when it is a terminal: a
+  // Connects unit 0 to standard error; any other unit to the file
+  // "fort.<unit>" in the current directory, created if need be and not cut, unbuffered when it is a terminal: a
   // regular file opened for reading and writing and held with an exclusive
   // lock to the end of the run, a FIFO or a device for writing only. Sets
   // status and returns nullptr, the file unchanged, when it cannot be opened,
@@ -176,15 +179,15 @@ class UnitTable {
   Connection* connect(int unit, Status& status);
 
   InputStream& input() { return input_; }
-  // Fields made lately for the records of every unit.
-  FieldMemo& fields() { return fields_; }
 
-  // Writes out every window and closes every file (the standard streams stay
-  // open), once. A result file whose bytes cannot be written out gets the
-  // line "Fortran runtime error: fort.N: <host text>" on errors and makes the
-  // status 2; failures on the standard streams are ignored. Returns the
-  // status the run ends with.
-  int close_all(int status, ErrorStream& errors);
+  // Writes out the window of every result file and closes it, once; returns
+  // those whose bytes could not all be written out, in the order they were
+  // connected. Bytes lost to a write-out that failed during the run (and was
+  // reported then) are not tried again.
+  std::vector<NotWritten> close_results();
+  // Writes out the windows of the standard streams, which stay open; their
+  // failures are ignored.
+  void close_standard();
 
  private:
   // The file of a result unit, known by its identity.
@@ -198,11 +201,12 @@ class UnitTable {
   Status shared(const std::string& name, const platform::FileInfo& info) const;
 
   platform::Handle standard_output_;
+  platform::Handle standard_error_;
   std::vector<std::unique_ptr<Connection>> connections_;
   std::vector<ResultFile> result_files_;
   InputStream input_;
-  FieldMemo fields_;
-  bool closed_ = false;
+  bool results_closed_ = false;
+  bool standard_closed_ = false;
 };
 
 }  // namespace textio

@@ -9,7 +9,7 @@
 #include "support/counting_new.hpp"
 #include "support/files.hpp"
 #include "sweep/dimerscan.hpp"
-#include "textio/runtime.hpp"
+#include "textio/run.hpp"
 
 namespace {
 

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "textio/decimal.hpp"
 
 namespace {
 
@@ -308,6 +312,49 @@ TEST(ListRead, LongValues) {
       {__LINE__, "1" + zeros + "\n|9\n", "r", {same}, range},
       {__LINE__, "1." + zeros + "x\n|9\n", "r", {same}, bad_real_1},
   });
+}
+
+// The companions' number texts (the general form of std::from_chars) through
+// the reader's own scanner: where a number ends, and what it is. "|" marks the
+// end; an empty value is refused with nothing taken.
+TEST(ListRead, GeneralNumberTexts) {
+  const struct {
+    int line;
+    std::string text;
+    std::errc ec;
+    double value;
+  } rows[] = {
+      {__LINE__, "1.5|", std::errc(), 1.5},
+      {__LINE__, "-.5|", std::errc(), -0.5},
+      {__LINE__, "5.|x", std::errc(), 5.0},
+      {__LINE__, "1e3|x", std::errc(), 1000.0},
+      {__LINE__, "2|e+", std::errc(), 2.0},        // an exponent without digits is not taken
+      {__LINE__, "2|E", std::errc(), 2.0},
+      {__LINE__, "1|d5", std::errc(), 1.0},        // D is the list form's letter only
+      {__LINE__, "1|+5", std::errc(), 1.0},        // and so is a sign alone
+      {__LINE__, "1.2|.3", std::errc(), 1.2},
+      {__LINE__, "0|x10", std::errc(), 0.0},
+      {__LINE__, "-Infinity|", std::errc(), -HUGE_VAL},
+      {__LINE__, "1e400|", std::errc::result_out_of_range, 0.0},
+      {__LINE__, "|+1", std::errc::invalid_argument, 0.0},
+      {__LINE__, "|.", std::errc::invalid_argument, 0.0},
+      {__LINE__, "|-", std::errc::invalid_argument, 0.0},
+      {__LINE__, "|.e5", std::errc::invalid_argument, 0.0},
+      {__LINE__, "| 1", std::errc::invalid_argument, 0.0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    const std::size_t end = row.text.find('|');
+    std::string text = row.text;
+    text.erase(end, 1);
+    double value = 0.0;
+    const auto [ptr, ec] = textio::nearest_double(text.data(), text.data() + text.size(), value);
+    EXPECT_EQ(ec, row.ec);
+    EXPECT_EQ(static_cast<std::size_t>(ptr - text.data()), end);
+    if (ec == std::errc()) {
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(row.value));
+    }
+  }
 }
 
 }  // namespace

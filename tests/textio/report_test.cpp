@@ -1,4 +1,4 @@
-#include "textio/report.hpp"
+#include "textio/run.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,7 +12,6 @@
 #include "support/dimerscan.hpp"
 #include "support/tmpfs.hpp"
 #include "textio/platform.hpp"
-#include "textio/runtime.hpp"
 #include "textio/statements.hpp"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "support/files.hpp"
 #include "textio/format.hpp"
 #include "textio/record.hpp"
-#include "textio/runtime.hpp"
+#include "textio/run.hpp"
 #include "textio/statements.hpp"
 
 namespace {
@@ -60,7 +60,7 @@ struct Fmt {
 
 constexpr const char* f6 = "(1x,e12.6,2x,e12.6)";
 
-// Units 5, 6 and 0 on /dev/null, a pipe and a pipe, in a fresh directory.
+// Standard input, output and error on /dev/null, a pipe and a pipe, in a fresh directory.
 struct Session {
   support::Sandbox box;
   support::InDir here{box.dir()};
@@ -96,11 +96,10 @@ TEST(units, ResultFileHoldsOnlyThisRunsRecords) {
       support::put("fort.10", old);
     }
     textio::Runtime rt({run.in, run.out[1], run.err[1]});
-    UnitTable& units = rt.units();
     Fmt record(f6);
     for (double d1 : {1.0, 2.0, 3.0}) {
       const double v[] = {d1, -7.5};
-      EXPECT_FALSE(textio::write_statement(units, 10, record.f, v));
+      EXPECT_FALSE(rt.records().write(10, record.f, v));
     }
     EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
     EXPECT_EQ(slurp("fort.10"), expected);
@@ -114,12 +113,17 @@ TEST(units, ResultFileUnitNeverWrittenIsNeverConnected) {
   struct timespec past[2] = {{1000000, 0}, {1000000, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, "fort.20", past, 0), 0);
   textio::Runtime rt({run.in, run.out[1], run.err[1]});
-    UnitTable& units = rt.units();
+  UnitTable& units = rt.units();
   Fmt record(f6);
   const double v[] = {0.0, 1.0};
-  EXPECT_FALSE(textio::write_statement(units, 10, record.f, v));
+  EXPECT_FALSE(rt.records().write(10, record.f, v));
   EXPECT_EQ(units.find(20), nullptr);
+  // Nor standard error, until something writes unit 0: then it is the stream, not fort.0.
+  EXPECT_EQ(units.find(textio::stderr_unit), nullptr);
+  EXPECT_FALSE(rt.records().write(textio::stderr_unit, record.f, v));
   EXPECT_EQ(rt.close_all(textio::exit_normal), textio::exit_normal);
+  EXPECT_EQ(drain(run.err[0]), " 0.000000E+00  0.100000E+01\r\n");
+  EXPECT_EQ(size_of("fort.0"), -1);
   EXPECT_EQ(slurp("fort.20"), "old run\r\n");
   struct stat info;
   ASSERT_EQ(::stat("fort.20", &info), 0);
@@ -134,10 +138,9 @@ void expect_open_failure(void (*make_old)(), const char* host_text) {
   Session run;
   make_old();
   textio::Runtime rt({run.in, run.out[1], run.err[1]});
-    UnitTable& units = rt.units();
   Fmt record(f6);
   const double v[] = {0.0, 1.0};
-  const textio::Status status = textio::write_statement(units, 10, record.f, v);
+  const textio::Status status = rt.records().write(10, record.f, v);
   ASSERT_TRUE(status);
   EXPECT_EQ(status->kind, textio::ErrorKind::os_error);
   EXPECT_EQ(textio::message_of(*status), host_text);
@@ -190,9 +193,9 @@ TEST(units, RecordLayout) {
     SCOPED_TRACE(row.line);
     Session run;
     textio::Runtime rt({run.in, run.out[1], run.err[1]});
-    UnitTable& units = rt.units();
+  UnitTable& units = rt.units();
     Fmt format(row.format);
-    EXPECT_FALSE(textio::write_statement(units, 10, format.f, row.values));
+    EXPECT_FALSE(rt.records().write(10, format.f, row.values));
     ASSERT_NE(units.find(10), nullptr);
     EXPECT_EQ(units.find(10)->records(), row.records);
     rt.close_all(textio::exit_normal);
@@ -241,7 +244,7 @@ TEST(units, BufferingWhenBytesLeaveTheWindow) {
     const int unit = on_file || row.target == fort10_terminal ? 10 : textio::stdout_unit;
 
     textio::Runtime rt({run.in, out_write, run.err[1]});
-    UnitTable& units = rt.units();
+  UnitTable& units = rt.units();
     EXPECT_EQ(units.find(textio::stdout_unit)->unbuffered(), row.target == stdout_terminal);
     std::string arrived;
     auto seen = [&](long long expected) -> long long {
@@ -253,7 +256,7 @@ TEST(units, BufferingWhenBytesLeaveTheWindow) {
     int done = 0, check = 0;
     for (int upto : {1, 256, 257, 258}) {
       for (; done < upto; ++done) {
-        ASSERT_FALSE(textio::write_statement(units, unit, record.f, {}));
+        ASSERT_FALSE(rt.records().write(unit, record.f, {}));
       }
       EXPECT_EQ(seen(row.seen[check]), row.seen[check]) << "after statement " << upto;
       ++check;
@@ -290,12 +293,11 @@ TEST(units, EndOfRunResultFileThatCannotBeWrittenOut) {
     }
     const int out = row.stdout_full ? ::open("/dev/full", O_WRONLY) : run.out[1];
     textio::Runtime rt({run.in, out, run.err[1]});
-    UnitTable& units = rt.units();
     Fmt record(f6), prompt("(1X,'Enter the value for J (cm-1) :')");
     const double v[] = {0.0, 2.0};
-    EXPECT_FALSE(textio::write_statement(units, textio::stdout_unit, prompt.f, {}));
-    EXPECT_FALSE(textio::write_statement(units, 10, record.f, v));
-    EXPECT_FALSE(textio::write_statement(units, 20, record.f, v));
+    EXPECT_FALSE(rt.records().write(textio::stdout_unit, prompt.f, {}));
+    EXPECT_FALSE(rt.records().write(10, record.f, v));
+    EXPECT_FALSE(rt.records().write(20, record.f, v));
     EXPECT_EQ(rt.close_all(row.status_in), row.status_out);
     EXPECT_EQ(drain(run.err[0]), row.err);
     EXPECT_EQ(slurp("fort.20"), " 0.000000E+00  0.200000E+01\r\n");
@@ -316,13 +318,12 @@ TEST(units, EndOfRunFailedWriteOutDuringTheRunIsReportedOnce) {
   Session run;
   ASSERT_EQ(::symlink("/dev/full", "fort.10"), 0);
   textio::Runtime rt({run.in, run.out[1], run.err[1]});
-    UnitTable& units = rt.units();
   Fmt record(f6);
   const double v[] = {1.0, 2.0};
   int statements = 0;
   textio::Status status;
   while (!status && statements < 1000) {
-    status = textio::write_statement(units, 10, record.f, v);
+    status = rt.records().write(10, record.f, v);
     ++statements;
   }
   ASSERT_TRUE(status);
@@ -357,7 +358,7 @@ TEST(units, FormatParsedWhereAnotherStood) {
     auto* format = new (storage) textio::Format;
     EXPECT_TRUE(format->parse(row.format, nullptr));
     const double one[] = {1.0};
-    EXPECT_FALSE(textio::write_statement(rt.units(), 10, *format, one));
+    EXPECT_FALSE(rt.records().write(10, *format, one));
     format->~Format();
     expected += row.bytes;
   }

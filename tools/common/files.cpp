@@ -1,6 +1,7 @@
 #include "files.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -9,6 +10,12 @@
 #include <random>
 
 #include "version.hpp"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace common {
 
@@ -20,15 +27,46 @@ std::string located(const std::string& file, std::size_t line, const std::string
   return line == 0 ? file + ": " + text : file + ", line " + std::to_string(line) + ": " + text;
 }
 
-// Writes all of bytes to a new or emptied file at path and closes it; 0 or
-// the error that stopped it.
-int write_file(const fs::path& path, const std::string& bytes) {
+// Forces the bytes written to file onto the disk; 0 or the error.
+int sync(std::FILE* file) {
+#ifdef _WIN32
+  return _commit(_fileno(file)) == 0 ? 0 : errno;
+#else
+  return ::fsync(::fileno(file)) == 0 || errno == EINVAL || errno == EROFS ? 0 : errno;
+#endif
+}
+
+// How write_file opens its file.
+enum class Open { existing, new_only };
+
+// Writes all of bytes to the file at path and closes it: an existing file
+// (a device, a pipe) as it is, or a new one, which is given the permissions
+// perms (when there are any) before a byte is written, and synced to the disk
+// before it is closed. 0, or the error that stopped it; EEXIST when a new
+// file's name is taken.
+int write_file(const fs::path& path, const std::string& bytes, Open how,
+               const fs::perms* perms = nullptr) {
   errno = 0;
-  std::FILE* file = std::fopen(path.string().c_str(), "wb");
+#ifdef _WIN32
+  // The C library of Windows has no exclusive mode: the name was found free.
+  const char* mode = "wb";
+#else
+  const char* mode = how == Open::new_only ? "wbx" : "wb";
+#endif
+  std::FILE* file = std::fopen(path.string().c_str(), mode);
   if (file == nullptr) return errno != 0 ? errno : EIO;
+  if (perms != nullptr) {
+    std::error_code ec;
+    fs::permissions(path, *perms, ec);
+    if (ec) {
+      std::fclose(file);
+      return ec.value();
+    }
+  }
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
                        std::fflush(file) == 0;
   int e = written ? 0 : (errno != 0 ? errno : EIO);
+  if (e == 0 && how == Open::new_only) e = sync(file);
   if (std::fclose(file) != 0 && e == 0) e = errno != 0 ? errno : EIO;
   return e;
 }
@@ -62,7 +100,7 @@ void write_whole(const std::string& path, const std::string& bytes) {
   const bool exists = fs::exists(st);
   if (fs::is_directory(st)) throw fail(EISDIR);
   if (exists && !fs::is_regular_file(st)) {
-    if (const int e = write_file(target, bytes); e != 0) throw fail(e);
+    if (const int e = write_file(target, bytes, Open::existing); e != 0) throw fail(e);
     return;
   }
 
@@ -71,27 +109,30 @@ void write_whole(const std::string& path, const std::string& bytes) {
   const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::random_device random;
   fs::path temp;
-  do {
+  int e = EEXIST;
+  // A name another writer took between the test and the open is tried anew.
+  for (int tries = 0; e == EEXIST && tries < 100; ++tries) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
     std::string name = ".";
     name += target.filename().string();
     name += suffix;
     temp = dir / name;
-  } while (fs::exists(fs::symlink_status(temp, ec)));
-  int e = write_file(temp, bytes);
-  // The permissions of the file replaced; a new file has those the umask allows.
-  if (e == 0 && exists) {
-    fs::permissions(temp, st.permissions(), ec);
-    if (ec) e = ec.value();
+    if (fs::exists(fs::symlink_status(temp, ec))) continue;
+    // The permissions of the file replaced, before its bytes are there to be
+    // read; a new file has those the umask allows.
+    const fs::perms perms = st.permissions();
+    e = write_file(temp, bytes, Open::new_only, exists ? &perms : nullptr);
+    // A file whose writing failed is removed; one found taken was never ours.
+    if (e != 0 && e != EEXIST) fs::remove(temp, ec);
   }
-  if (e == 0) {
-    fs::rename(temp, target, ec);
-    if (ec) e = ec.value();
-  }
-  if (e != 0) {
+  if (e != 0) throw fail(e);
+  // On the same file system as the target: the name goes from the old whole
+  // file to the new whole file at once.
+  fs::rename(temp, target, ec);
+  if (ec) {
     fs::remove(temp, ec);
-    throw fail(e);
+    throw fail(ec.value());
   }
 }
 
@@ -110,6 +151,11 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 int run_program(const char* program, const std::function<int()>& body) {
+#ifdef SIGXFSZ
+  // A file grown to the size limit fails its write, reported as such, and
+  // its temporary file is removed, rather than the program being killed.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   try {
     return body();
   } catch (const std::bad_alloc&) {

@@ -29,10 +29,12 @@ class InputError : public Failure {
 std::string printable(std::string_view name);
 
 // Writes bytes to path. A regular file (new, or reached through symbolic
-// links) is written through a temporary file beside it, renamed over it at the
-// end: it is either left as it was or holds all of bytes, with the permissions
-// it had. Anything else that exists (a device, a pipe) is written in place: a
-// rename would put a regular file where it was. Throws Failure.
+// links) is written through a temporary file beside it, made anew (never one
+// that exists), synced to the disk and renamed over it at the end: it is
+// either left as it was or holds all of bytes, with the permissions it had,
+// and a failure removes the temporary file. Anything else that exists (a
+// device, a pipe) is written in place: a rename would put a regular file
+// where it was. Throws Failure.
 void write_whole(const std::string& path, const std::string& bytes);
 
 // Writes bytes to standard output in full and flushes it; throws Failure when
@@ -44,7 +46,8 @@ bool same_file(const std::string& a, const std::string& b);
 
 // Runs body and turns what it throws into one line on standard error,
 // "PROGRAM: text" ("PROGRAM: out of memory" for an allocation refused), and
-// status 1. body's own result is the status otherwise.
+// status 1. body's own result is the status otherwise. A file size limit
+// then fails the write that meets it instead of killing the program.
 int run_program(const char* program, const std::function<int()>& body);
 
 // "PROGRAM VERSION", the line of --version.
