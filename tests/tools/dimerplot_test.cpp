@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "axes.hpp"
-#include "sweep/pass_rule.hpp"
+#include "model/pass_rule.hpp"
 #include "followed.hpp"
 #include "states.hpp"
 #include "e2e/run.hpp"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "sweep/pass_rule.hpp"
+#include "model/pass_rule.hpp"
 #include "e2e/run.hpp"
 #include "states.hpp"
 #include "textio/efield.hpp"

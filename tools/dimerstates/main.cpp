@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sweep/pass_rule.hpp"
+#include "model/pass_rule.hpp"
 #include "states.hpp"
 
 namespace {

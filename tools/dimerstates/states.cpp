@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "sweep/pass_rule.hpp"
+#include "model/pass_rule.hpp"
 #include "eigen/eigen.hpp"
 #include "textio/decimal.hpp"
 

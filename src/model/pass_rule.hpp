@@ -1,4 +1,4 @@
-// The passes of a sweep over D1, for the program and its companion tools:
+// The passes of a sweep, for the program and its companion tools:
 // pass k (from 1) has D1 = (k - 1) x step + D1min while that does not exceed
 // D1max, each D1 computed afresh from the pass counter, so that long sweeps
 // do not drift.
