@@ -87,6 +87,7 @@ Followed follow_sweep(const Sweep& s, const SweepParameters& p, const std::strin
     f.level[k].resize(passes);
     f.energy[k].resize(passes);
     f.spin[k].resize(passes);
+    f.weights[k].resize(passes);
   }
   const Slope slope(p);
   states::Follower follow;
@@ -121,6 +122,7 @@ Followed follow_sweep(const Sweep& s, const SweepParameters& p, const std::strin
       f.level[k][pass] = j;
       f.energy[k][pass] = s.level[j][pass];
       f.spin[k][pass] = sp.levels[j].spin;
+      f.weights[k][pass] = sp.levels[j].spin_weight;
     }
   }
   return f;
