@@ -23,6 +23,16 @@ inline bool sweep_ends(double D1min, double D1max, double step) {
   return D1min > D1max || d1_of(max_passes + 1, D1min, step) > D1max;
 }
 
+// The terms of dimerscan's pass at D1 beside D1 itself: both ions carry D1
+// (the D2 of the dialogue takes no part), the ratios scale it.
+struct PassTerms {
+  double D2, E1, E2;
+};
+inline PassTerms pass_terms(double D1, double ratio1, double ratio2) {
+  const double D2 = D1;
+  return {D2, D1 * ratio1, D2 * ratio2};
+}
+
 // The message of a sweep that does not end.
 inline constexpr const char* endless =
     "D1 sweep does not end: the step must be positive and give at most 2147483647 passes";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/pass_rule.hpp"
+#include "model/record_layout.hpp"
 #include "e2e/run.hpp"
 #include "support/pair_reference.hpp"
 #include "states.hpp"
@@ -164,7 +165,7 @@ TEST(DimerstatesTest, EnergiesEqualTheProgramsFort10) {
                  "\n1\n");
     ASSERT_EQ(scan.status, 0) << scan.err;
     ASSERT_TRUE(scan.fort10.has_value());
-    ASSERT_EQ(scan.fort10->size(), 16u * 29u);
+    ASSERT_EQ(scan.fort10->size(), 16u * model::record::bytes);
 
     const e2e::Outcome tool = run_states({"--J", row.J, "--D1=" + row.D1, "--ratio1", row.ratio1,
                                           "--ratio2=" + row.ratio2, "--csv"});
@@ -176,7 +177,7 @@ TEST(DimerstatesTest, EnergiesEqualTheProgramsFort10) {
       const double energy = std::strtod(csv_fields(lines[j + 1])[1].c_str(), nullptr);
       char field[12];
       textio::format_e_field(field, energy, 12, 6);
-      EXPECT_EQ(std::string(field, 12), scan.fort10->substr(j * 29 + 15, 12));
+      EXPECT_EQ(std::string(field, 12), scan.fort10->substr(j * model::record::bytes + model::record::value_column, 12));
     }
   }
 }
@@ -224,8 +225,8 @@ TEST(DimerstatesTest, HelpExplainsEveryOptionAndTheConventions) {
     EXPECT_NE(o.out.find(word), std::string::npos) << word;
 }
 
-// A bad command line: one line on standard error, status 1, nothing on
-// standard output.
+// A bad command line (refused sweeps among them): one line on standard
+// error, status 1, nothing on standard output.
 TEST(DimerstatesTest, BadOptionsAreRefusedWithoutOutput) {
   const struct {
     int line;
@@ -252,6 +253,30 @@ TEST(DimerstatesTest, BadOptionsAreRefusedWithoutOutput) {
       {__LINE__, {"--csv", "--csv"}, "option --csv is given twice"},
       {__LINE__, {"--csv=yes"}, "option --csv takes no value"},
       {__LINE__, {"--help", "--bogus"}, "unknown option '--bogus'"},
+      // The whole Hamiltonian's options and sweeps.
+      {__LINE__, {"--sweep", "B=0:5:0"},
+       "the range '0:5:0' of option --sweep B does not end: the step must be positive and give "
+       "at most 2147483647 values"},
+      {__LINE__, {"--sweep", "B=0:1e6:1e-7"},
+       "the range '0:1e6:1e-7' of option --sweep B does not end: the step must be positive and "
+       "give at most 2147483647 values"},
+      {__LINE__, {"--sweep", "B=0:5"}, "value '0:5' of option --sweep B is not FROM:TO:STEP"},
+      {__LINE__, {"--sweep", "g=0:1:1"},
+       "--sweep 'g=0:1:1': 'g' is not a parameter (J, D1, D2, D, E1, E2, ratio1, ratio2, B, "
+       "theta, phi)"},
+      {__LINE__, {"--sweep=B"}, "value 'B' of option --sweep is not NAME=FROM:TO:STEP"},
+      {__LINE__, {"--sweep"}, "option --sweep needs a value"},
+      {__LINE__, {"--B", "1", "--sweep", "B=0:1:1"}, "option --B and the sweep of B exclude each other"},
+      {__LINE__, {"--sweep", "ratio1=0:1:1", "--E1", "2"},
+       "option --E1 and the sweep of ratio1 exclude each other"},
+      {__LINE__, {"--D1", "0:1:1", "--sweep", "B=0:1:1"},
+       "one parameter is swept at a time: --D1 FROM:TO:STEP and --sweep"},
+      {__LINE__, {"--sweep", "B=0:1:1", "--sweep", "J=0:1:1"},
+       "one parameter is swept at a time: --sweep is given twice"},
+      {__LINE__, {"--E1", "1", "--ratio1", "0.1"}, "options --E1 and --ratio1 exclude each other"},
+      {__LINE__, {"--g1", "2,2"}, "value '2,2' of option --g1 is not three numbers GX,GY,GZ"},
+      {__LINE__, {"--D1", "0:1:1", "--D", "2"}, "options --D and --D1 exclude each other"},
+      {__LINE__, {"--version=1"}, "option --version takes no value"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.line);
@@ -432,7 +457,7 @@ TEST(Sweep, PassesAreThoseOfTheProgram) {
     ASSERT_EQ(csv.status, 0) << csv.err;
     ASSERT_EQ(text.status, 0) << text.err;
     const std::vector<std::string> lines = lines_of(csv.out);
-    ASSERT_EQ((lines.size() - 1) * 29, scan.fort10->size());
+    ASSERT_EQ((lines.size() - 1) * model::record::bytes, scan.fort10->size());
     EXPECT_EQ(lines[0], "D1,level,state,energy,above,S2,S,Sx,first_state,first_weight,"
                         "second_state,second_weight,Sn,w0,w1,w2,w3,J,D2,E1,E2,g1x,g1y,g1z,g2x,"
                         "g2y,g2z,B,theta,phi,model");
@@ -444,7 +469,7 @@ TEST(Sweep, PassesAreThoseOfTheProgram) {
       char field[12];
       for (int c : {0, 3}) {
         textio::format_e_field(field, std::strtod(f[c].c_str(), nullptr), 12, 6);
-        EXPECT_EQ(std::string(field, 12), scan.fort10->substr((r - 1) * 29 + (c ? 15 : 1), 12))
+        EXPECT_EQ(std::string(field, 12), scan.fort10->substr((r - 1) * model::record::bytes + (c ? model::record::value_column : model::record::d1_column), 12))
             << lines[r];
       }
       EXPECT_EQ(std::stoi(f[1]), static_cast<int>((r - 1) % 16) + 1);
@@ -621,45 +646,6 @@ TEST(WholeHamiltonian, FieldSweepFollowsStatesThroughCrossings) {
   EXPECT_LT(kink[1], 1e-4) << "states are smooth";
   EXPECT_GT(kink[0], 100 * kink[1]) << "ranks kink";
   EXPECT_LT(drift, 1e-6) << "each state keeps its M";
-}
-
-TEST(WholeHamiltonian, RefusedSweepsAndOptions) {
-  const struct {
-    int line;
-    std::vector<std::string> args;
-    std::string message;
-  } rows[] = {
-      {__LINE__, {"--sweep", "B=0:5:0"},
-       "the range '0:5:0' of option --sweep B does not end: the step must be positive and give "
-       "at most 2147483647 values"},
-      {__LINE__, {"--sweep", "B=0:1e6:1e-7"},
-       "the range '0:1e6:1e-7' of option --sweep B does not end: the step must be positive and "
-       "give at most 2147483647 values"},
-      {__LINE__, {"--sweep", "B=0:5"}, "value '0:5' of option --sweep B is not FROM:TO:STEP"},
-      {__LINE__, {"--sweep", "g=0:1:1"},
-       "--sweep 'g=0:1:1': 'g' is not a parameter (J, D1, D2, D, E1, E2, ratio1, ratio2, B, "
-       "theta, phi)"},
-      {__LINE__, {"--sweep=B"}, "value 'B' of option --sweep is not NAME=FROM:TO:STEP"},
-      {__LINE__, {"--sweep"}, "option --sweep needs a value"},
-      {__LINE__, {"--B", "1", "--sweep", "B=0:1:1"}, "option --B and the sweep of B exclude each other"},
-      {__LINE__, {"--sweep", "ratio1=0:1:1", "--E1", "2"},
-       "option --E1 and the sweep of ratio1 exclude each other"},
-      {__LINE__, {"--D1", "0:1:1", "--sweep", "B=0:1:1"},
-       "one parameter is swept at a time: --D1 FROM:TO:STEP and --sweep"},
-      {__LINE__, {"--sweep", "B=0:1:1", "--sweep", "J=0:1:1"},
-       "one parameter is swept at a time: --sweep is given twice"},
-      {__LINE__, {"--E1", "1", "--ratio1", "0.1"}, "options --E1 and --ratio1 exclude each other"},
-      {__LINE__, {"--g1", "2,2"}, "value '2,2' of option --g1 is not three numbers GX,GY,GZ"},
-      {__LINE__, {"--D1", "0:1:1", "--D", "2"}, "options --D and --D1 exclude each other"},
-      {__LINE__, {"--version=1"}, "option --version takes no value"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.line);
-    const e2e::Outcome o = run_states(row.args);
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out, "");
-    EXPECT_EQ(o.err, "dimerstates: " + row.message + " (try --help)\n");
-  }
 }
 
 TEST(WholeHamiltonian, VersionIsOneLine) {

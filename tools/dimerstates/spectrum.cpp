@@ -6,6 +6,7 @@
 
 #include "model/eigen_arrays.hpp"
 #include "model/pair.hpp"
+#include "model/pass_rule.hpp"
 
 namespace states {
 
@@ -164,11 +165,8 @@ model::EigenArrays& arrays() {
 
 Spectrum compute(const Parameters& p) {
   model::EigenArrays& q = arrays();
-  // One pass of the sweep: both ions carry D1, the ratios scale D1.
-  const double D2 = p.D1;
-  const double E1 = p.D1 * p.ratio1;
-  const double E2 = D2 * p.ratio2;
-  sweep::build_spin_hamiltonian(p.J, p.D1, D2, E1, E2, q.ar, q.ai, q.w);
+  const passes::PassTerms t = passes::pass_terms(p.D1, p.ratio1, p.ratio2);
+  sweep::build_spin_hamiltonian(p.J, p.D1, t.D2, t.E1, t.E2, q.ar, q.ai, q.w);
   model::run_ch(q, 1);
   // The program's field: 0.1 T along x.
   return levels_of(q, model::direction(90.0, 0.0));
