@@ -13,7 +13,7 @@ static_assert(EigenArrays::n == n, "the pair's matrix is the order of the eigen 
 namespace {
 
 using cplx = std::complex<double>;
-using Dense = std::array<cplx, n * n>;  // column-major, [c * n + r]
+using Dense = std::array<cplx, std::size_t{n} * n>;  // column-major, [c * n + r]
 
 constexpr int ion_levels = 4;     // m = +3/2, +1/2, -1/2, -3/2 at index 0..3
 constexpr double s_ion = 1.5;

@@ -61,7 +61,7 @@ std::string parameters_line(const Options& o) {
     const bool given = o.model.given("--" + E) || swept(o, E);
     line += ", ";
     if (!given && (swept(o, r) || *ratio[i] != 0.0))
-      line += E + " = " + D + " x " + (swept(o, r) ? item(o, r, 0.0, "") : fixed("%g", *ratio[i]));
+      line.append(E).append(" = ").append(D).append(" x ").append(swept(o, r) ? item(o, r, 0.0, "") : fixed("%g", *ratio[i]));
     else
       line += item(o, E, i == 0 ? p.ion1.E : p.ion2.E, "cm-1");
   }
