@@ -9,6 +9,8 @@
 
 #include "c_e_field.hpp"
 #include "eigen/eigen.hpp"
+#include "model/eigen_arrays.hpp"
+#include "model/pass_rule.hpp"
 #include "summary.hpp"
 #include "sweep/hamiltonian.hpp"
 #include "textio/efield.hpp"
@@ -21,14 +23,14 @@ constexpr int n = sweep::n_states;
 void sweep_fields(std::vector<double>& out, double J, double D1min, double D1max, double step,
                   double ratio1, double ratio2) {
   for (long k = 1;; ++k) {
-    const double D1 = static_cast<double>(k - 1) * step + D1min;
+    const double D1 = passes::d1_of(k, D1min, step);
     if (D1 > D1max) break;
-    double ar[n * n], ai[n * n], w[n], zr[n * n], zi[n * n], fv1[n], fv2[n], fm1[2 * n];
-    int ierr = 0;
-    sweep::build_spin_hamiltonian(J, D1, D1, D1 * ratio1, D1 * ratio2, ar, ai, w);
-    eigen::ch(n, n, ar, ai, w, 0, zr, zi, fv1, fv2, fm1, ierr);
-    for (double e : w) out.insert(out.end(), {D1, e});
-    out.insert(out.end(), {D1, w[2] - w[0]});
+    model::EigenArrays a;
+    const passes::PassTerms t = passes::pass_terms(D1, ratio1, ratio2);
+    sweep::build_spin_hamiltonian(J, D1, t.D2, t.E1, t.E2, a.ar, a.ai, a.w);
+    eigen::ch(n, n, a.ar, a.ai, a.w, 0, a.zr, a.zi, a.fv1, a.fv2, a.fm1, a.ierr);
+    for (double e : a.w) out.insert(out.end(), {D1, e});
+    out.insert(out.end(), {D1, a.w[2] - a.w[0]});
   }
 }
 

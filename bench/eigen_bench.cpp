@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "eigen/eigen.hpp"
+#include "model/eigen_arrays.hpp"
+#include "model/pass_rule.hpp"
 #include "summary.hpp"
 #include "sweep/hamiltonian.hpp"
 
@@ -50,7 +52,8 @@ const Matrix& matrix(std::size_t k) {
     for (std::size_t i = 0; i < m.size(); ++i) {
       const double D1 = d1_values[i];
       double w[n];
-      sweep::build_spin_hamiltonian(J, D1, D1, D1 * ratio1, D1 * ratio2, m[i].ar, m[i].ai, w);
+      const passes::PassTerms t = passes::pass_terms(D1, ratio1, ratio2);
+      sweep::build_spin_hamiltonian(J, D1, t.D2, t.E1, t.E2, m[i].ar, m[i].ai, w);
       for (int e = 0; e < n * n; ++e) m[i].a[e] = cplx(m[i].ar[e], m[i].ai[e]);
     }
     return m;
@@ -60,14 +63,13 @@ const Matrix& matrix(std::size_t k) {
 
 // ch on a fresh copy of the matrix: its eigenvalues in w; ierr.
 int run_ch(const Matrix& m, int matz, double* w) {
-  double ar[n * n], ai[n * n], zr[n * n], zi[n * n], fv1[n], fv2[n], fm1[2 * n];
-  std::memcpy(ar, m.ar, sizeof ar);
-  std::memcpy(ai, m.ai, sizeof ai);
-  int ierr = 0;
-  eigen::ch(n, n, ar, ai, w, matz, zr, zi, fv1, fv2, fm1, ierr);
-  benchmark::DoNotOptimize(zr);
-  benchmark::DoNotOptimize(zi);
-  return ierr;
+  model::EigenArrays a;
+  std::memcpy(a.ar, m.ar, sizeof a.ar);
+  std::memcpy(a.ai, m.ai, sizeof a.ai);
+  eigen::ch(n, n, a.ar, a.ai, w, matz, a.zr, a.zi, a.fv1, a.fv2, a.fm1, a.ierr);
+  benchmark::DoNotOptimize(a.zr);
+  benchmark::DoNotOptimize(a.zi);
+  return a.ierr;
 }
 
 // One LAPACK driver with its workspace, sized by a query.

@@ -1,16 +1,19 @@
 #include "pair.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "eigen/eigen.hpp"
+#include "model/eigen_arrays.hpp"
 
 namespace model {
+
+static_assert(EigenArrays::n == n, "the pair's matrix is the order of the eigen arrays");
 
 namespace {
 
 using cplx = std::complex<double>;
-using Dense = std::array<cplx, n * n>;  // column-major, [c * n + r]
+using Dense = std::array<cplx, std::size_t{n} * n>;  // column-major, [c * n + r]
 
 constexpr int ion_levels = 4;     // m = +3/2, +1/2, -1/2, -3/2 at index 0..3
 constexpr double s_ion = 1.5;
@@ -194,19 +197,33 @@ Matrix hamiltonian(const Parameters& p) {
   return h;
 }
 
+namespace {
+
+// The arrays of ch, their matrix h; large, so kept off the stack.
+EigenArrays& arrays_of(const Matrix& h) {
+  thread_local EigenArrays a;
+  std::copy(h.re.begin(), h.re.end(), a.ar);
+  std::copy(h.im.begin(), h.im.end(), a.ai);
+  return a;
+}
+
+}  // namespace
+
 int energies(const Matrix& h, std::array<double, n>& w) {
-  Matrix a = h;
-  double zr[n * n], zi[n * n], fv1[n], fv2[n], fm1[2 * n];
-  int ierr = 0;
-  eigen::ch(n, n, a.re.data(), a.im.data(), w.data(), 0, zr, zi, fv1, fv2, fm1, ierr);
-  return ierr;
+  EigenArrays& a = arrays_of(h);
+  run_ch(a, 0);
+  std::copy(a.w, a.w + n, w.begin());
+  return a.ierr;
 }
 
 Spectrum solve(const Matrix& h, const std::array<double, 3>& u) {
-  Matrix a = h;
-  double w[n], zr[n * n], zi[n * n], fv1[n], fv2[n], fm1[2 * n];
+  EigenArrays& a = arrays_of(h);
+  run_ch(a, 1);
+  const double* w = a.w;
+  const double* zr = a.zr;
+  const double* zi = a.zi;
   Spectrum s;
-  eigen::ch(n, n, a.re.data(), a.im.data(), w, 1, zr, zi, fv1, fv2, fm1, s.ierr);
+  s.ierr = a.ierr;
   if (s.ierr != 0) return s;
   const Matrix sn = spin_along(u);
   for (int j = 0; j < n; ++j) {

@@ -47,7 +47,7 @@ std::array<double, 3> direction(double theta, double phi);
 // A complex 16 x 16 matrix, element (r, c) at [c * n + r] (column-major),
 // indices from 0.
 struct Matrix {
-  std::array<double, n * n> re{}, im{};
+  std::array<double, std::size_t{n} * n> re{}, im{};
   std::complex<double> at(int r, int c) const { return {re[c * n + r], im[c * n + r]}; }
 };
 

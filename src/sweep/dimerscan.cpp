@@ -4,8 +4,9 @@
 #include <string>
 
 #include "eigen/eigen.hpp"
+#include "model/pass_rule.hpp"
+#include "model/record_layout.hpp"
 #include "sweep/hamiltonian.hpp"
-#include "sweep/pass_rule.hpp"
 #include "sweep/passes.hpp"
 #include "textio/statements.hpp"
 
@@ -40,7 +41,7 @@ constexpr const char* f4 = "(1X,'Enter values for E1/D1 and E2/D2:')";
 constexpr const char* f5 =
     "(1X,'Do you want to see the eigenvectors?'/                        "
     "1X,'(1 = yes, 0 = no):')";
-constexpr const char* f6 = "(1x,e12.6,2x,e12.6)";
+constexpr const char* f6 = model::record::format;
 
 void refuse_endless_sweep() {
   textio::report_failure(at(line::read_range), {textio::ErrorKind::bad_value, passes::endless});

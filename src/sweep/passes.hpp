@@ -4,23 +4,15 @@
 // would get from ch alone.
 #pragma once
 
+#include "model/eigen_arrays.hpp"
 #include "sweep/hamiltonian.hpp"
 
 namespace sweep {
 
-// The arrays of one pass, as ch takes them.
-struct Pass {
-  static constexpr int n = n_states;
+// The arrays of one pass, as ch takes them, and its D1.
+struct Pass : model::EigenArrays {
+  static_assert(n == n_states);
   double D1 = 0.0;
-  double ar[n * n];
-  double ai[n * n];
-  double w[n];
-  double zr[n * n];
-  double zi[n * n];
-  double fv1[n];
-  double fv2[n];
-  double fm1[2 * n];
-  int ierr = 0;
 };
 
 class PassBatch {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "model/record_layout.hpp"
 #include "support/files.hpp"
 #include "support/process.hpp"
 
@@ -20,7 +21,7 @@ inline const std::string p5 = " Do you want to see the eigenvectors?\r\n (1 = ye
 inline const std::string prompts = p1 + p2 + p3 + p4 + p5;
 
 // Bytes of one record of a result file.
-inline constexpr std::size_t record = 29;
+inline constexpr std::size_t record = model::record::bytes;
 
 // The two lines of an error report of the statement at line.
 inline std::string report(int line, const std::string& message) {

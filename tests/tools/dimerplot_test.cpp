@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "axes.hpp"
-#include "sweep/pass_rule.hpp"
+#include "model/pass_rule.hpp"
 #include "followed.hpp"
 #include "states.hpp"
 #include "e2e/run.hpp"
@@ -950,3 +950,144 @@ TEST(Program, LongSweepOfStatesDrawsInSeconds) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- dimerstates' CSV
+
+namespace {
+
+e2e::Outcome states_csv(const std::vector<std::string>& args) {
+  e2e::Sandbox box;
+  std::vector<std::string> a = args;
+  a.push_back("--csv");
+  const e2e::Outcome o = e2e::run_program(DIMERSTATES, box, "", a);
+  EXPECT_EQ(o.status, 0) << o.err;
+  return o;
+}
+
+// The attribute name="..." of the first element at or after at.
+std::string attribute_at(const std::string& svg, std::size_t at, const std::string& name) {
+  const std::size_t p = svg.find(name + "=\"", at) + name.size() + 2;
+  return svg.substr(p, svg.find('"', p) - p);
+}
+
+}  // namespace
+
+// A mix of S = 0 and S = 2 is a colour of its own, never that of S = 1.
+TEST(Colour, CompositionMixesTheSpinColours) {
+  EXPECT_EQ(composition_colour({1, 0, 0, 0}), spin_colour(0));
+  EXPECT_EQ(composition_colour({0, 0, 0, 1}), spin_colour(3));
+  EXPECT_NE(composition_colour({0.64, 0, 0.36, 0}), spin_colour(1));
+  EXPECT_EQ(composition_colour({0.5, 0, 0.5, 0}), composition_colour({0.25, 0, 0.25, 0}))
+      << "the proportions count";
+}
+
+// The Zeeman diagram, from dimerstates on standard input: the x axis is the
+// field, one line per state, coloured by its weights, the fixed parameters
+// in the note.
+TEST(States, ZeemanDiagramFromStandardInput) {
+  const e2e::Outcome csv =
+      states_csv({"--J", "-1", "--D1", "0.5", "--theta", "0", "--sweep", "B=0:5:0.01"});
+  e2e::Sandbox box;
+  const e2e::Outcome o = e2e::run_program(DIMERPLOT, box, csv.out, {"--states", "-", "-o", "z.svg"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  const std::string svg = e2e::slurp(box.dir() / "z.svg").value();
+  EXPECT_NE(svg.find(">B (T)</text>"), std::string::npos);
+  EXPECT_NE(svg.find("501 passes, B from 0 to 5 T"), std::string::npos);
+  EXPECT_NE(svg.find("Fixed: J = -1, D1 = 0.5, D2 = 0.5, E1 = 0, E2 = 0 cm-1; g = 2; theta = 0, phi = 0 deg"),
+            std::string::npos);
+  std::array<int, levels> lines{};
+  for (std::size_t at = svg.find("<polyline class=\"state\""); at != std::string::npos;
+       at = svg.find("<polyline class=\"state\"", at + 1)) {
+    const int state = std::stoi(attribute_at(svg, at, "data-state"));
+    ASSERT_TRUE(state >= 1 && state <= levels);
+    ++lines[state - 1];
+    std::istringstream w(attribute_at(svg, at, "data-weights"));
+    std::array<double, 4> weights{};
+    for (double& x : weights) w >> x;
+    EXPECT_EQ(attribute_at(svg, at, "stroke"), composition_colour(weights));
+  }
+  for (int k = 0; k < levels; ++k) EXPECT_GE(lines[k], 1) << "state " << k + 1;
+}
+
+// --J colours by composition too: J = -1, D1 = 5, the lowest state 64 % S = 0
+// and 36 % S = 2 at the end of the sweep, not the S = 1 that <S^2> suggests.
+TEST(States, SweepsOwnStatesAreColouredByComposition) {
+  e2e::Sandbox box;
+  ASSERT_EQ(e2e::run(box, "-1\n0 5 0.5\n0\n0 0\n0\n").status, 0);
+  ASSERT_EQ(plot(box, {"--J", "-1", "-o", "s.svg"}).status, 0);
+  const std::string svg = e2e::slurp(box.dir() / "s.svg").value();
+  std::string last;
+  for (std::size_t at = svg.find("<polyline class=\"state\" data-state=\"1\""); at != std::string::npos;
+       at = svg.find("<polyline class=\"state\" data-state=\"1\"", at + 1))
+    last = attribute_at(svg, at, "data-weights");
+  EXPECT_EQ(last, "0.65 0.00 0.35 0.00");
+}
+
+// Bad CSV: status 1, one line naming the file and the line, no SVG.
+TEST(States, BadCsvIsRefused) {
+  const std::string good = states_csv({"--J", "-1", "--sweep", "B=0:0.2:0.1"}).out;
+  std::vector<std::string> lines;
+  for (std::size_t a = 0, b; (b = good.find('\n', a)) != std::string::npos; a = b + 1)
+    lines.push_back(good.substr(a, b - a));
+  ASSERT_EQ(lines.size(), 1u + 3 * 16);
+  auto join = [](const std::vector<std::string>& l) {
+    std::string t;
+    for (const auto& x : l) t += x + "\n";
+    return t;
+  };
+  auto with = [&](std::size_t line, const std::string& from, const std::string& to) {
+    std::vector<std::string> l = lines;
+    l[line - 1].replace(l[line - 1].find(from), from.size(), to);
+    return join(l);
+  };
+  std::vector<std::string> ragged = lines;
+  ragged.erase(ragged.begin() + 20);
+  std::vector<std::string> cut(lines.begin(), lines.end() - 3);
+  std::string j_changes = good;
+  {
+    std::vector<std::string> l = lines;
+    for (std::size_t r = 17; r < l.size(); ++r) l[r].replace(l[r].find(",-1,"), 4, ",-2,");
+    j_changes = join(l);
+  }
+  const struct {
+    int line;
+    std::string text, message;
+  } rows[] = {
+      {__LINE__, with(1, ",w2,", ",wx,"), "states.csv, line 1: no column 'w2'"},
+      {__LINE__, with(5, ",-1,", ",abc,"), "states.csv, line 5: 'abc' in column J is not a finite number"},
+      {__LINE__, join(ragged),
+       "states.csv, line 21: level 5 where a pass has its level 4: a pass is sixteen rows, levels 1 "
+       "to 16"},
+      {__LINE__, join(cut), "states.csv, line 34: the file ends inside the pass that begins here: 13 of its 16 rows"},
+      {__LINE__, j_changes,
+       "states.csv, line 18: parameter J changes (-1 in line 2, -2 here), but the sweep is of B: a "
+       "drawing has one swept parameter"},
+      {__LINE__, states_csv({"--J", "-1"}).out,
+       "states.csv, line 1: not a sweep of dimerstates --csv: its first column is 'level', not the "
+       "swept parameter (J, D1, D2, D, E1, E2, ratio1, ratio2, B, theta, phi)"},
+      {__LINE__, with(3, "0,2,2,", "0,2,"), "states.csv, line 3: 30 fields, but the header has 31"},
+      {__LINE__, "", "states.csv, line 1: empty file: no header row of dimerstates --csv"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.line);
+    e2e::Sandbox box;
+    e2e::put(box.dir() / "states.csv", r.text);
+    const PlotRun run = plot(box, {"--states", "states.csv", "-o", "s.svg"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "dimerplot: " + r.message + "\n");
+    EXPECT_FALSE(fs::exists(box.dir() / "s.svg"));
+    EXPECT_EQ(names_in(box.dir()), std::vector<std::string>{"states.csv"});
+  }
+}
+
+TEST(States, VersionAndOptionsThatDoNotGoWithStates) {
+  e2e::Sandbox box;
+  const PlotRun v = plot(box, {"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out.rfind("dimerplot ", 0), 0u);
+  EXPECT_EQ(v.out.find('\n'), v.out.size() - 1);
+  const PlotRun both = plot(box, {"--states", "a.csv", "--J", "-1"});
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(both.err, "dimerplot: option --states draws a dimerstates CSV: no FORT10, FORT20 or --J with it\n");
+}

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "sweep/pass_rule.hpp"
+#include "model/pass_rule.hpp"
+#include "model/record_layout.hpp"
 #include "e2e/run.hpp"
+#include "support/pair_reference.hpp"
 #include "states.hpp"
 #include "textio/efield.hpp"
 
@@ -163,7 +165,7 @@ TEST(DimerstatesTest, EnergiesEqualTheProgramsFort10) {
                  "\n1\n");
     ASSERT_EQ(scan.status, 0) << scan.err;
     ASSERT_TRUE(scan.fort10.has_value());
-    ASSERT_EQ(scan.fort10->size(), 16u * 29u);
+    ASSERT_EQ(scan.fort10->size(), 16u * model::record::bytes);
 
     const e2e::Outcome tool = run_states({"--J", row.J, "--D1=" + row.D1, "--ratio1", row.ratio1,
                                           "--ratio2=" + row.ratio2, "--csv"});
@@ -175,23 +177,28 @@ TEST(DimerstatesTest, EnergiesEqualTheProgramsFort10) {
       const double energy = std::strtod(csv_fields(lines[j + 1])[1].c_str(), nullptr);
       char field[12];
       textio::format_e_field(field, energy, 12, 6);
-      EXPECT_EQ(std::string(field, 12), scan.fort10->substr(j * 29 + 15, 12));
+      EXPECT_EQ(std::string(field, 12), scan.fort10->substr(j * model::record::bytes + model::record::value_column, 12));
     }
   }
 }
 
-TEST(DimerstatesTest, CsvHasAHeaderAndOneRowOfTenFieldsPerLevel) {
+TEST(DimerstatesTest, CsvHasAHeaderAndOneRowPerLevelWithTheRunsParameters) {
   const e2e::Outcome o = run_states({"--J=-1", "--csv"});
   ASSERT_EQ(o.status, 0);
   EXPECT_EQ(o.err, "");
   const std::vector<std::string> lines = lines_of(o.out);
   ASSERT_EQ(lines.size(), 17u);
   EXPECT_EQ(lines[0],
-            "level,energy,above,S2,S,Sx,first_state,first_weight,second_state,second_weight");
+            "level,energy,above,S2,S,Sx,first_state,first_weight,second_state,second_weight,"
+            "Sn,w0,w1,w2,w3,J,D1,D2,E1,E2,g1x,g1y,g1z,g2x,g2y,g2z,B,theta,phi,model");
   for (int j = 1; j <= 16; ++j) {
     const std::vector<std::string> f = csv_fields(lines[j]);
-    ASSERT_EQ(f.size(), 10u) << lines[j];
+    ASSERT_EQ(f.size(), 30u) << lines[j];
     EXPECT_EQ(f[0], std::to_string(j));
+    // dimerscan's own pass and its parameters: J = -1, D1 = D2 = 0, 0.1 T along x.
+    EXPECT_EQ(std::vector<std::string>(f.begin() + 15, f.end()),
+              (std::vector<std::string>{"-1", "0", "0", "0", "0", "2", "2", "2", "2", "2", "2",
+                                        "0.10000000000000001", "90", "0", "dimerscan"}));
   }
   EXPECT_EQ(csv_fields(lines[1])[6], "|+3/2,-3/2>");
 }
@@ -218,8 +225,8 @@ TEST(DimerstatesTest, HelpExplainsEveryOptionAndTheConventions) {
     EXPECT_NE(o.out.find(word), std::string::npos) << word;
 }
 
-// A bad command line: one line on standard error, status 1, nothing on
-// standard output.
+// A bad command line (refused sweeps among them): one line on standard
+// error, status 1, nothing on standard output.
 TEST(DimerstatesTest, BadOptionsAreRefusedWithoutOutput) {
   const struct {
     int line;
@@ -246,6 +253,30 @@ TEST(DimerstatesTest, BadOptionsAreRefusedWithoutOutput) {
       {__LINE__, {"--csv", "--csv"}, "option --csv is given twice"},
       {__LINE__, {"--csv=yes"}, "option --csv takes no value"},
       {__LINE__, {"--help", "--bogus"}, "unknown option '--bogus'"},
+      // The whole Hamiltonian's options and sweeps.
+      {__LINE__, {"--sweep", "B=0:5:0"},
+       "the range '0:5:0' of option --sweep B does not end: the step must be positive and give "
+       "at most 2147483647 values"},
+      {__LINE__, {"--sweep", "B=0:1e6:1e-7"},
+       "the range '0:1e6:1e-7' of option --sweep B does not end: the step must be positive and "
+       "give at most 2147483647 values"},
+      {__LINE__, {"--sweep", "B=0:5"}, "value '0:5' of option --sweep B is not FROM:TO:STEP"},
+      {__LINE__, {"--sweep", "g=0:1:1"},
+       "--sweep 'g=0:1:1': 'g' is not a parameter (J, D1, D2, D, E1, E2, ratio1, ratio2, B, "
+       "theta, phi)"},
+      {__LINE__, {"--sweep=B"}, "value 'B' of option --sweep is not NAME=FROM:TO:STEP"},
+      {__LINE__, {"--sweep"}, "option --sweep needs a value"},
+      {__LINE__, {"--B", "1", "--sweep", "B=0:1:1"}, "option --B and the sweep of B exclude each other"},
+      {__LINE__, {"--sweep", "ratio1=0:1:1", "--E1", "2"},
+       "option --E1 and the sweep of ratio1 exclude each other"},
+      {__LINE__, {"--D1", "0:1:1", "--sweep", "B=0:1:1"},
+       "one parameter is swept at a time: --D1 FROM:TO:STEP and --sweep"},
+      {__LINE__, {"--sweep", "B=0:1:1", "--sweep", "J=0:1:1"},
+       "one parameter is swept at a time: --sweep is given twice"},
+      {__LINE__, {"--E1", "1", "--ratio1", "0.1"}, "options --E1 and --ratio1 exclude each other"},
+      {__LINE__, {"--g1", "2,2"}, "value '2,2' of option --g1 is not three numbers GX,GY,GZ"},
+      {__LINE__, {"--D1", "0:1:1", "--D", "2"}, "options --D and --D1 exclude each other"},
+      {__LINE__, {"--version=1"}, "option --version takes no value"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.line);
@@ -426,17 +457,19 @@ TEST(Sweep, PassesAreThoseOfTheProgram) {
     ASSERT_EQ(csv.status, 0) << csv.err;
     ASSERT_EQ(text.status, 0) << text.err;
     const std::vector<std::string> lines = lines_of(csv.out);
-    ASSERT_EQ((lines.size() - 1) * 29, scan.fort10->size());
+    ASSERT_EQ((lines.size() - 1) * model::record::bytes, scan.fort10->size());
     EXPECT_EQ(lines[0], "D1,level,state,energy,above,S2,S,Sx,first_state,first_weight,"
-                        "second_state,second_weight");
+                        "second_state,second_weight,Sn,w0,w1,w2,w3,J,D2,E1,E2,g1x,g1y,g1z,g2x,"
+                        "g2y,g2z,B,theta,phi,model");
     std::vector<bool> seen(16);
     for (std::size_t r = 1; r < lines.size(); ++r) {
       const std::vector<std::string> f = csv_fields(lines[r]);
-      ASSERT_EQ(f.size(), 12u) << lines[r];
+      ASSERT_EQ(f.size(), 31u) << lines[r];
+      EXPECT_EQ(f[18], f[0]) << "D2 = D1";
       char field[12];
       for (int c : {0, 3}) {
         textio::format_e_field(field, std::strtod(f[c].c_str(), nullptr), 12, 6);
-        EXPECT_EQ(std::string(field, 12), scan.fort10->substr((r - 1) * 29 + (c ? 15 : 1), 12))
+        EXPECT_EQ(std::string(field, 12), scan.fort10->substr((r - 1) * model::record::bytes + (c ? model::record::value_column : model::record::d1_column), 12))
             << lines[r];
       }
       EXPECT_EQ(std::stoi(f[1]), static_cast<int>((r - 1) % 16) + 1);
@@ -485,6 +518,141 @@ TEST(Sweep, RangesOfNoPassOrNoEnd) {
       EXPECT_EQ(o.err, "dimerstates: " + row.message + " (try --help)\n");
     }
   }
+}
+
+// ---------------------------------------------------------------- the whole Hamiltonian
+
+// The rows of a --csv run by column name.
+struct Csv {
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> rows;
+  std::size_t column(const std::string& name) const {
+    const auto it = std::find(names.begin(), names.end(), name);
+    EXPECT_NE(it, names.end()) << name;
+    return static_cast<std::size_t>(it - names.begin());
+  }
+  double number(std::size_t row, const std::string& name) const {
+    return std::strtod(rows[row][column(name)].c_str(), nullptr);
+  }
+};
+
+Csv csv_of(const std::vector<std::string>& args) {
+  const e2e::Outcome o = run_states(args);
+  EXPECT_EQ(o.status, 0) << o.err;
+  Csv c;
+  const std::vector<std::string> lines = lines_of(o.out);
+  if (lines.empty()) return c;
+  c.names = csv_fields(lines[0]);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    c.rows.push_back(csv_fields(lines[i]));
+    EXPECT_EQ(c.rows.back().size(), c.names.size()) << lines[i];
+  }
+  return c;
+}
+
+// Every option on the command line: the levels are those of the operator
+// built afresh, the weights sum to 1, and the rows carry the parameters as
+// the rules tie them (D2 = D1, EN = DN x RN unless given).
+TEST(WholeHamiltonian, EveryOptionGivesTheOperatorsOwnLevels) {
+  const struct {
+    int line;
+    std::vector<std::string> args;
+    support::PairInput in;
+  } rows[] = {
+      {__LINE__,
+       {"--J=-1.3", "--D1", "4.2", "--D2", "-2.5", "--E1", "0.7", "--ratio2", "0.2", "--g1",
+        "2.1,1.9,2.3", "--g2=1.8,2.05,2.2", "--B", "1.7", "--theta", "35", "--phi", "-120"},
+       {-1.3, 4.2, -2.5, 0.7, -0.5, {2.1, 1.9, 2.3}, {1.8, 2.05, 2.2}, 1.7, 35, -120}},
+      {__LINE__,
+       {"--J", "0.4", "--D", "3", "--ratio1", "0.3", "--E2", "-0.25", "--g", "2.02", "--B", "7",
+        "--theta=90", "--phi=45"},
+       {0.4, 3, 3, 0.9, -0.25, {2.02, 2.02, 2.02}, {2.02, 2.02, 2.02}, 7, 90, 45}},
+      {__LINE__, {"--J", "-2", "--D1", "1.5", "--B", "3", "--theta", "0"},
+       {-2, 1.5, 1.5, 0, 0, {2, 2, 2}, {2, 2, 2}, 3, 0, 0}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    std::vector<std::string> args = row.args;
+    args.push_back("--csv");
+    const Csv c = csv_of(args);
+    ASSERT_EQ(c.rows.size(), 16u);
+    const Eigen::SelfAdjointEigenSolver<support::Cmat> es(support::reference_hamiltonian(row.in));
+    const double expected[] = {row.in.J,     row.in.D1,    row.in.D2,    row.in.E1,
+                               row.in.E2,    row.in.g1[0], row.in.g1[1], row.in.g1[2],
+                               row.in.g2[0], row.in.g2[1], row.in.g2[2], row.in.B,
+                               row.in.theta, row.in.phi};
+    const char* names[] = {"J", "D1", "D2", "E1", "E2", "g1x", "g1y", "g1z", "g2x", "g2y", "g2z",
+                           "B", "theta", "phi"};
+    for (int j = 0; j < 16; ++j) {
+      SCOPED_TRACE(j + 1);
+      EXPECT_NEAR(c.number(j, "energy"), es.eigenvalues()(j), 1e-9);
+      EXPECT_NEAR(c.number(j, "w0") + c.number(j, "w1") + c.number(j, "w2") + c.number(j, "w3"),
+                  1.0, 1e-12);
+      EXPECT_NEAR(c.number(j, "S2"), 2 * c.number(j, "w1") + 6 * c.number(j, "w2") +
+                                         12 * c.number(j, "w3"), 1e-9);
+      for (int k = 0; k < 14; ++k) EXPECT_NEAR(c.number(j, names[k]), expected[k], 1e-15) << names[k];
+      EXPECT_EQ(c.rows[j].back(), "general");
+    }
+  }
+}
+
+// dimerscan's own sweep and the whole Hamiltonian in the same field (--B 0.1
+// names the model's default): the same passes and states, energies within
+// what the stored 0.40431 moves them.
+TEST(WholeHamiltonian, AgreesWithDimerscansPassInItsField) {
+  const Csv own = csv_of({"--J", "-1", "--D1", "0:5:0.05", "--csv"});
+  const Csv general = csv_of({"--J", "-1", "--D1", "0:5:0.05", "--B", "0.1", "--csv"});
+  ASSERT_EQ(own.rows.size(), 101u * 16u);
+  ASSERT_EQ(general.rows.size(), own.rows.size());
+  ASSERT_EQ(own.names, general.names);
+  double largest = 0;
+  for (std::size_t r = 0; r < own.rows.size(); ++r) {
+    ASSERT_EQ(own.rows[r][0], general.rows[r][0]);
+    EXPECT_EQ(own.rows[r].back(), "dimerscan");
+    EXPECT_EQ(general.rows[r].back(), "general");
+    largest = std::max(largest, std::fabs(own.number(r, "energy") - general.number(r, "energy")));
+  }
+  EXPECT_LT(largest, 1e-5);
+  EXPECT_GT(largest, 0.0) << "the two are different constructions";
+}
+
+// The Zeeman diagram along z: M is a good quantum number, so each followed
+// state keeps its <Sz> through every crossing; along states the energy is
+// smooth, along ranks it kinks where levels cross.
+TEST(WholeHamiltonian, FieldSweepFollowsStatesThroughCrossings) {
+  const Csv c = csv_of({"--J", "-1", "--D1", "0.5", "--theta", "0", "--sweep", "B=0:5:0.01", "--csv"});
+  ASSERT_EQ(c.names[0], "B");
+  ASSERT_EQ(c.rows.size(), 501u * 16u);
+  const std::size_t passes = c.rows.size() / 16;
+  std::vector<std::array<double, 16>> by_state(passes), by_rank(passes), sn(passes);
+  int crossings = 0;
+  for (std::size_t p = 0; p < passes; ++p)
+    for (int j = 0; j < 16; ++j) {
+      const std::size_t r = p * 16 + j;
+      const int state = std::stoi(c.rows[r][c.column("state")]) - 1;
+      by_rank[p][j] = c.number(r, "energy");
+      by_state[p][state] = by_rank[p][j];
+      sn[p][state] = c.number(r, "Sn");
+      if (p > 0 && state != j) ++crossings;
+    }
+  EXPECT_GT(crossings, 0);
+  double kink[2] = {}, drift = 0;
+  for (std::size_t p = 1; p + 1 < passes; ++p)
+    for (int k = 0; k < 16; ++k) {
+      kink[0] = std::max(kink[0], std::fabs(by_rank[p + 1][k] - 2 * by_rank[p][k] + by_rank[p - 1][k]));
+      kink[1] = std::max(kink[1], std::fabs(by_state[p + 1][k] - 2 * by_state[p][k] + by_state[p - 1][k]));
+      drift = std::max(drift, std::fabs(sn[p + 1][k] - sn[1][k]));
+    }
+  EXPECT_LT(kink[1], 1e-4) << "states are smooth";
+  EXPECT_GT(kink[0], 100 * kink[1]) << "ranks kink";
+  EXPECT_LT(drift, 1e-6) << "each state keeps its M";
+}
+
+TEST(WholeHamiltonian, VersionIsOneLine) {
+  const e2e::Outcome o = run_states({"--version"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out.rfind("dimerstates ", 0), 0u);
+  EXPECT_EQ(o.out.find('\n'), o.out.size() - 1);
 }
 
 }  // namespace

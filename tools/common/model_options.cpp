@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "common/files.hpp"
-#include "sweep/pass_rule.hpp"
+#include "model/pass_rule.hpp"
 #include "textio/decimal.hpp"
 
 namespace common {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "model/pass_rule.hpp"
 #include "sweep/hamiltonian.hpp"
 #include "states.hpp"
 
@@ -48,7 +49,8 @@ struct Slope {
   explicit Slope(const SweepParameters& p) {
     constexpr int n = sweep::n_states;
     double br[n * n], bi[n * n], w[n];
-    sweep::build_spin_hamiltonian(p.J, 1.0, 1.0, p.ratio1, p.ratio2, ar, ai, w);
+    const passes::PassTerms one = passes::pass_terms(1.0, p.ratio1, p.ratio2);
+    sweep::build_spin_hamiltonian(p.J, 1.0, one.D2, one.E1, one.E2, ar, ai, w);
     sweep::build_spin_hamiltonian(p.J, 0.0, 0.0, 0.0, 0.0, br, bi, w);
     for (int k = 0; k < n * n; ++k) {
       ar[k] -= br[k];
@@ -87,6 +89,7 @@ Followed follow_sweep(const Sweep& s, const SweepParameters& p, const std::strin
     f.level[k].resize(passes);
     f.energy[k].resize(passes);
     f.spin[k].resize(passes);
+    f.weights[k].resize(passes);
   }
   const Slope slope(p);
   states::Follower follow;
@@ -121,6 +124,7 @@ Followed follow_sweep(const Sweep& s, const SweepParameters& p, const std::strin
       f.level[k][pass] = j;
       f.energy[k][pass] = s.level[j][pass];
       f.spin[k][pass] = sp.levels[j].spin;
+      f.weights[k][pass] = sp.levels[j].spin_weight;
     }
   }
   return f;

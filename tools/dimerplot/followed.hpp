@@ -16,12 +16,14 @@ struct SweepParameters {
 };
 
 // State k (from 0, numbered by its rank at the first pass) at every pass: the
-// level it occupies (from 0), its energy as the levels file has it, and its
-// effective total spin S from <S^2> = S (S + 1).
+// level it occupies (from 0), its energy as the levels file has it, its
+// effective total spin S from <S^2> = S (S + 1) and its spin composition,
+// the weights of total spin S = 0, 1, 2, 3.
 struct Followed {
   std::array<std::vector<int>, levels> level;
   std::array<std::vector<double>, levels> energy;
   std::array<std::vector<double>, levels> spin;
+  std::array<std::vector<std::array<double, 4>>, levels> weights;
 };
 
 // True when the recomputed level w agrees with the record r of an E12.6

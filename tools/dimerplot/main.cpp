@@ -15,6 +15,7 @@
 
 #include "followed.hpp"
 #include "records.hpp"
+#include "states_csv.hpp"
 #include "svg.hpp"
 #include "textio/decimal.hpp"
 
@@ -25,6 +26,7 @@ using dimerplot::InputError;
 
 constexpr const char* usage =
     "Usage: dimerplot [options] [FORT10 [FORT20]]\n"
+    "       dimerplot --states FILE [-o FILE] [--relative]\n"
     "\n"
     "Draws the level diagram of a dimerscan sweep: the sixteen energies against D1\n"
     "and, in a second panel, the gap between the third and the first level against\n"
@@ -38,7 +40,10 @@ constexpr const char* usage =
     "                  followed through crossings and coloured by their spin\n"
     "  --ratio1 R1     the sweep's E1/D1 (default 0; with --J only)\n"
     "  --ratio2 R2     the sweep's E2/D2 (default 0; with --J only)\n"
+    "  --states FILE   draw a sweep of dimerstates --csv instead (- for standard\n"
+    "                  input): its states against the swept parameter\n"
     "  --help          show this text and exit\n"
+    "  --version       show the version and exit\n"
     "\n"
     "Energies and D1 are in cm-1. NaN and infinite values are left out of the lines\n"
     "and counted in a note under the plot. Long sweeps are thinned to the first,\n"
@@ -49,11 +54,22 @@ constexpr const char* usage =
     "a unit of the sixth digit; levels zero up to rounding agree absolutely). One\n"
     "line is drawn per state: states are numbered by their rank at the first pass\n"
     "and followed from pass to pass by the overlap of their eigenvectors, so a\n"
-    "state keeps its line where levels cross. A line's colour is its total spin S\n"
-    "from <S^2> = S (S + 1): one colour for each of S = 0, 1, 2, 3 (the legend),\n"
-    "mixed spins in between; each line carries its state number at its end.\n"
+    "state keeps its line where levels cross. A line's colour is its spin\n"
+    "composition: the colours of total spin S = 0, 1, 2, 3 (the legend) mixed in\n"
+    "the proportions of the weights wS = <P_S> of the state, to 0.05, so that a mix\n"
+    "of S = 0 and S = 2 never looks like S = 1; each line carries its state number\n"
+    "at its end.\n"
     "\n"
-    "Each record is checked as it is read: on malformed input, or levels that are\n"
+    "With --states, FILE is the CSV of a dimerstates sweep (its first column the\n"
+    "swept parameter, e.g. dimerstates --sweep B=0:5:0.01 --csv): the x axis is\n"
+    "that parameter with its unit, one line is drawn per state as dimerstates\n"
+    "followed it, coloured by its columns w0..w3, the gap panel is E3 - E1, and the\n"
+    "parameters that stay fixed go in the note. A parameter column other than the\n"
+    "swept one (and those it sets, as D2 and the E's follow D1) that changes\n"
+    "between passes is refused, as are a missing column, a field that is not a\n"
+    "number and a pass that is not sixteen rows, levels 1 to 16.\n"
+    "\n"
+    "Each record or row is checked as it is read: on malformed input, or levels that are\n"
     "not those of the parameters given, one line on standard error names the file\n"
     "and the line; the status is 1 and no SVG file is written.\n";
 
@@ -64,7 +80,8 @@ using common::write_whole;
 
 struct Options {
   std::string levels = "fort.10", gap = "fort.20", output = "levels.svg";
-  bool relative = false, help = false;
+  bool relative = false, help = false, version = false;
+  std::string states;  // --states FILE: a dimerstates CSV, "-" for standard input
   bool follow = false;  // --J given
   dimerplot::SweepParameters p;
   std::string parameters;  // the values as given, for the note
@@ -100,6 +117,13 @@ Options parse_options(int argc, char** argv) {
       options_end = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "--states") {
+      if (i + 1 == argc) throw Failure("option --states needs a file name (- for standard input)");
+      if (!o.states.empty()) throw Failure("option --states given twice");
+      o.states = argv[++i];
+      if (o.states.empty()) throw Failure("option --states needs a file name, not an empty one");
     } else if (a == "--relative") {
       o.relative = true;
     } else if (a == "--J" || a == "--ratio1" || a == "--ratio2") {
@@ -129,6 +153,8 @@ Options parse_options(int argc, char** argv) {
     if (f.empty()) throw Failure("an empty file name");
   if ((given[1] || given[2]) && !given[0])
     throw Failure("options --ratio1 and --ratio2 belong to --J, the sweep's own J");
+  if (!o.states.empty() && (!files.empty() || given[0]))
+    throw Failure("option --states draws a dimerstates CSV: no FORT10, FORT20 or --J with it");
   o.follow = given[0];
   o.parameters = "J = " + values[0] + ", E1/D1 = " + values[1] + ", E2/D2 = " + values[2];
   if (files.size() > 0) o.levels = files[0];
@@ -160,10 +186,44 @@ std::vector<dimerplot::Record> read_records(const std::string& path) {
   return reader.finish();
 }
 
+// The whole of a file, or of standard input for "-".
+std::string read_whole(const std::string& path) {
+  const bool in = path == "-";
+  const std::string name = in ? "standard input" : printable(path);
+  errno = 0;
+  std::FILE* file = in ? stdin : std::fopen(path.c_str(), "rb");
+  if (file == nullptr) throw InputError(name, 0, std::strerror(errno != 0 ? errno : EIO));
+  std::string text;
+  std::vector<char> buffer(std::size_t{1} << 16);
+  for (;;) {
+    errno = 0;
+    const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
+    text.append(buffer.data(), n);
+    if (n < buffer.size()) break;
+  }
+  const bool failed = std::ferror(file) != 0;
+  const int e = errno != 0 ? errno : EIO;
+  if (!in) std::fclose(file);
+  if (failed) throw InputError(name, 0, std::strerror(e));
+  return text;
+}
+
 int run(int argc, char** argv) {
   const Options o = parse_options(argc, argv);
   if (o.help) {
     common::write_stdout(usage);
+    return 0;
+  }
+  if (o.version) {
+    common::write_stdout(common::version_line("dimerplot"));
+    return 0;
+  }
+  if (!o.states.empty()) {
+    if (o.states != "-" && same_file(o.output, o.states))
+      throw Failure(printable(o.output) + ": the SVG file would replace an input file");
+    const std::string name = o.states == "-" ? "standard input" : printable(o.states);
+    const dimerplot::StatesSweep st = dimerplot::read_states_csv(read_whole(o.states), name);
+    write_whole(o.output, dimerplot::render_svg(st.sweep, o.relative, st.followed, ""));
     return 0;
   }
   if (same_file(o.output, o.levels) || same_file(o.output, o.gap))

@@ -88,12 +88,13 @@ void RecordReader::check(std::string_view text, bool line_end) {
                      "a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
                      "in E12.6), this line has " +
                          std::to_string(text.size()));
-  if (text[0] != ' ' || text[13] != ' ' || text[14] != ' ')
+  constexpr std::size_t d1_at = model::record::d1_column, value_at = model::record::value_column;
+  if (text[0] != ' ' || text[value_at - 2] != ' ' || text[value_at - 1] != ' ')
     throw InputError(file_, line_,
                      "not a record: a blank, D1 in E12.6, two blanks, the value in E12.6");
-  const auto d1 = parse_e_field(text.substr(1, field_width));
+  const auto d1 = parse_e_field(text.substr(d1_at, field_width));
   if (!d1) throw InputError(file_, line_, "D1 (columns 2-13) is not an E12.6 number");
-  const auto value = parse_e_field(text.substr(15, field_width));
+  const auto value = parse_e_field(text.substr(value_at, field_width));
   if (!value) throw InputError(file_, line_, "the value (columns 16-27) is not an E12.6 number");
   records_.push_back({*d1, *value});
   ++line_;

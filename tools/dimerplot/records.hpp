@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "common/files.hpp"
+#include "model/record_layout.hpp"
 
 namespace dimerplot {
 
-inline constexpr int levels = 16;         // energies in a pass
-inline constexpr std::size_t field_width = 12;  // an E12.6 field
-inline constexpr std::size_t record_width = 27;  // blank, field, two blanks, field
+inline constexpr int levels = model::record::levels;  // energies in a pass
+inline constexpr std::size_t field_width = model::record::field_width;  // an E12.6 field
+inline constexpr std::size_t record_width = model::record::width;  // blank, field, two blanks, field
 
 // A file that cannot be read or is not in the layout: what() is one line,
 // "FILE, line N: text" (or "FILE: text" when no line is concerned).
@@ -66,8 +67,11 @@ class RecordReader {
 // The records of a whole file, as RecordReader reads them.
 std::vector<Record> parse_records(std::string_view bytes, const std::string& file);
 
-// One sweep: D1 and the gap of every pass, and level k of every pass.
+// One sweep: D1 (or the swept parameter) and the gap of every pass, and
+// level k of every pass.
 struct Sweep {
+  std::string x_name = "D1", x_unit = "cm-1";  // the swept parameter
+  std::string note;  // a line of the drawing's note of its own, when not empty
   std::vector<double> d1;
   std::array<std::vector<double>, levels> level;
   std::vector<double> gap;

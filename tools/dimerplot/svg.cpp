@@ -85,7 +85,7 @@ Axis d1_axis(double first, double last) {
   return a;
 }
 
-void frame(std::string& out, const Panel& p, const char* y_title) {
+void frame(std::string& out, const Panel& p, const char* y_title, const std::string& x_title) {
   append(out, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"none\" stroke=\"black\"/>\n",
          plot_left, p.top, columns, p.bottom - p.top);
   out += "<g class=\"ticks\" stroke=\"#dddddd\">\n";
@@ -105,8 +105,8 @@ void frame(std::string& out, const Panel& p, const char* y_title) {
     append(out, "<text x=\"%d\" y=\"%.2f\" text-anchor=\"end\" data-value=\"%.17Lg\">%s</text>\n",
            plot_left - 6, p.py(t) + 4, t, tick_label(t, p.y.step).c_str());
   out += "</g>\n";
-  append(out, "<text class=\"axis-title\" x=\"%d\" y=\"%d\" text-anchor=\"middle\">D1 (cm-1)</text>\n",
-         (plot_left + plot_right) / 2, p.bottom + 34);
+  append(out, "<text class=\"axis-title\" x=\"%d\" y=\"%d\" text-anchor=\"middle\">%s</text>\n",
+         (plot_left + plot_right) / 2, p.bottom + 34, x_title.c_str());
   // Above the panel, where no tick label can run into it.
   append(out, "<text class=\"axis-title\" x=\"%d\" y=\"%d\">%s</text>\n", plot_left, p.top - 8,
          y_title);
@@ -160,28 +160,47 @@ namespace {
 // The four colours of S = 0, 1, 2, 3.
 constexpr int spin_rgb[4][3] = {{0x1f, 0x4e, 0xd8}, {0x1a, 0x9e, 0x3f}, {0xe6, 0x8a, 0x00},
                                 {0xd6, 0x1f, 0x2a}};
-// Spins are drawn to this step, so a line changes colour at most every 0.05.
-constexpr double spin_step = 0.05;
+// Spin weights are drawn to this step, so a line changes colour only when a
+// weight moves by 0.05.
+constexpr double weight_step = 0.05;
 constexpr int label_spacing = 10;  // least distance of two state labels
+
+// The weights of one point in steps of weight_step: equal keys, equal colours.
+std::array<int, 4> colour_key(const std::array<double, 4>& w) {
+  std::array<int, 4> key{};
+  for (int S = 0; S < 4; ++S)
+    key[S] = static_cast<int>(std::lround(std::clamp(w[S], 0.0, 1.0) / weight_step));
+  return key;
+}
+
+std::string key_colour(const std::array<int, 4>& key) {
+  std::array<double, 4> w{};
+  for (int S = 0; S < 4; ++S) w[S] = key[S] * weight_step;
+  return composition_colour(w);
+}
 
 // The pieces of a state's line, split further where its colour changes; a
 // new polyline begins at the last point of the one before, so the line goes
 // on unbroken. Returns the points drawn; sets the last point drawn.
 std::size_t state_line(std::string& out, const Panel& p, std::span<const int> column,
                        const std::vector<double>& d1, const std::vector<double>& v,
-                       const std::vector<double>& spin, int state, std::size_t& last) {
+                       const std::vector<double>& spin,
+                       const std::vector<std::array<double, 4>>& weights, int state,
+                       std::size_t& last) {
   std::size_t drawn = 0;
   for (const Piece& piece : thin(column, v)) {
     std::size_t k = 0;
     while (k < piece.size()) {
-      const double S = std::round(std::clamp(spin[piece[k]], 0.0, 3.0) / spin_step) * spin_step;
+      const std::array<int, 4> key = colour_key(weights[piece[k]]);
       std::size_t end = k + 1;  // points [k, end) share the colour of point k
-      while (end < piece.size() &&
-             std::round(std::clamp(spin[piece[end]], 0.0, 3.0) / spin_step) * spin_step == S)
-        ++end;
-      const std::string colour = spin_colour(S);
-      append(out, "<polyline class=\"state\" data-state=\"%d\" data-spin=\"%.2f\" stroke=\"%s\" points=\"",
-             state, S, colour.c_str());
+      while (end < piece.size() && colour_key(weights[piece[end]]) == key) ++end;
+      const std::string colour = key_colour(key);
+      const double S = std::round(std::clamp(spin[piece[k]], 0.0, 3.0) / weight_step) * weight_step;
+      append(out,
+             "<polyline class=\"state\" data-state=\"%d\" data-spin=\"%.2f\" "
+             "data-weights=\"%.2f %.2f %.2f %.2f\" stroke=\"%s\" points=\"",
+             state, S, key[0] * weight_step, key[1] * weight_step, key[2] * weight_step,
+             key[3] * weight_step, colour.c_str());
       const std::size_t from = k > 0 ? k - 1 : k;  // joined to the piece before
       for (std::size_t i = from; i < end; ++i)
         append(out, "%s%.2f,%.2f", i > from ? " " : "", p.px(d1[piece[i]]), p.py(v[piece[i]]));
@@ -240,24 +259,27 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
          "data-left-out-gap=\"%zu\">\n",
          page_width, page_height, page_width, page_height, passes, relative ? 1 : 0,
          level_left_out, gap_left_out);
-  out += relative ? "<title>Energy levels above the lowest level, and the gap, against D1</title>\n"
-                  : "<title>Energy levels and the gap against D1</title>\n";
-  out +=
-      "<desc>Each panel maps (D1, value) to x = data-left + (D1 - data-xmin) / (data-xmax - "
-      "data-xmin) * (data-right - data-left), y = data-bottom - (value - data-ymin) / (data-ymax "
-      "- data-ymin) * (data-bottom - data-top).</desc>\n";
+  const std::string& X = s.x_name;
+  const std::string x_title = s.x_unit.empty() ? X : X + " (" + s.x_unit + ")";
+  out += "<title>" +
+         std::string(relative ? "Energy levels above the lowest level, and the gap, against "
+                              : "Energy levels and the gap against ") +
+         X + "</title>\n";
+  out += "<desc>Each panel maps (" + X + ", value) to x = data-left + (" + X +
+         " - data-xmin) / (data-xmax - data-xmin) * (data-right - data-left), y = data-bottom - "
+         "(value - data-ymin) / (data-ymax - data-ymin) * (data-bottom - data-top).</desc>\n";
   append(out, "<rect width=\"%d\" height=\"%d\" fill=\"white\"/>\n", page_width, page_height);
+  const std::string title =
+      f != nullptr ? (relative ? "The sixteen states above the lowest level against " + X +
+                                     ", followed through crossings"
+                               : "The sixteen states against " + X + ", followed through crossings")
+                   : (relative ? "The sixteen levels above the lowest one against " + X
+                               : "The sixteen levels against " + X);
   append(out, "<text x=\"%d\" y=\"28\" text-anchor=\"middle\" font-size=\"15\">%s</text>\n",
-         page_width / 2,
-         f != nullptr
-             ? (relative ? "The sixteen states above the lowest level against D1, followed "
-                           "through crossings"
-                         : "The sixteen states against D1, followed through crossings")
-             : (relative ? "The sixteen levels above the lowest one against D1"
-                         : "The sixteen levels against D1"));
+         page_width / 2, title.c_str());
 
   panel_open(out, "levels", top);
-  frame(out, top, relative ? "Energy above the lowest level (cm-1)" : "Energy (cm-1)");
+  frame(out, top, relative ? "Energy above the lowest level (cm-1)" : "Energy (cm-1)", x_title);
   out += "<g class=\"lines\" fill=\"none\" stroke-width=\"1.3\" stroke-linejoin=\"round\" "
          "stroke-linecap=\"round\">\n";
   if (f == nullptr) {
@@ -274,8 +296,9 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
     std::vector<Label> labels;
     for (int k = 0; k < levels; ++k) {
       std::size_t last = passes;
-      drawn += state_line(out, top, column, s.d1, values[k], f->spin[k], k + 1, last);
-      if (last < passes) labels.push_back({top.py(values[k][last]), k + 1, spin_colour(f->spin[k][last])});
+      drawn += state_line(out, top, column, s.d1, values[k], f->spin[k], f->weights[k], k + 1, last);
+      if (last < passes)
+        labels.push_back({top.py(values[k][last]), k + 1, key_colour(colour_key(f->weights[k][last]))});
     }
     out += "</g>\n";
     // The labels right of the panel, at the height of each line's end, moved
@@ -296,6 +319,8 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
     out += "</g>\n";
     // The legend, above the panel on the right.
     out += "<g class=\"legend\">\n";
+    append(out, "<text x=\"%d\" y=\"%d\" text-anchor=\"end\">colours mixed by spin weight:</text>\n",
+           plot_right - 4 * 62 - 6, levels_top - 8);
     for (int S = 0; S <= 3; ++S) {
       const int x = plot_right - 4 * 62 + S * 62;
       append(out,
@@ -309,24 +334,28 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
   out += "</g>\n";
 
   panel_open(out, "gap", bottom);
-  frame(out, bottom, "Gap E3 - E1 (cm-1)");
+  frame(out, bottom, "Gap E3 - E1 (cm-1)", x_title);
   out += "<g class=\"lines\" fill=\"none\" stroke-width=\"1.3\" stroke-linejoin=\"round\" "
          "stroke-linecap=\"round\">\n";
   drawn += line(out, bottom, column, s.d1, s.gap, "black", "class=\"gap\"");
   out += "</g>\n</g>\n";
 
   const std::size_t finite = (passes * levels - level_left_out) + (passes - gap_left_out);
-  std::string note = std::to_string(passes) + (passes == 1 ? " pass" : " passes") + ", D1 " +
+  const std::string unit = s.x_unit.empty() ? "" : " " + s.x_unit;
+  std::string note = std::to_string(passes) + (passes == 1 ? " pass" : " passes") + ", " + X + " " +
                      (passes == 1 ? number(s.d1.front())
                                   : "from " + number(s.d1.front()) + " to " + number(s.d1.back())) +
-                     (f == nullptr ? " cm-1; levels 1 to 16 in ascending order"
-                                   : " cm-1; " + parameters +
-                                         "; states numbered by rank at the first D1") +
-                     (relative ? ", each minus the lowest at its D1" : "") + ".";
+                     (f == nullptr ? unit + "; levels 1 to 16 in ascending order"
+                                   : unit + (parameters.empty() ? "" : "; " + parameters) +
+                                         "; states numbered by rank at the first " + X) +
+                     (relative ? ", each minus the lowest at its " + X : "") + ".";
   std::string note2 = "Left out (NaN or infinite): " + std::to_string(level_left_out) + " of " +
                       std::to_string(passes * levels) + " level values, " +
                       std::to_string(gap_left_out) + " of " + std::to_string(passes) +
                       " gap values.";
+  // A drawing of dimerstates' CSV has no value left out (its values are
+  // numbers): the line tells the fixed parameters instead.
+  if (!s.note.empty()) note2 = s.note;
   std::string note3;
   if (drawn < finite)
     note3 = "Lines thinned to " + std::to_string(drawn) + " of " + std::to_string(finite) +
@@ -343,6 +372,20 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
 }
 
 }  // namespace
+
+std::string composition_colour(const std::array<double, 4>& w) {
+  double rgb[3] = {}, sum = 0.0;
+  for (int S = 0; S < 4; ++S) {
+    const double weight = std::clamp(w[S], 0.0, 1.0);
+    sum += weight;
+    for (int c = 0; c < 3; ++c) rgb[c] += weight * spin_rgb[S][c];
+  }
+  if (!(sum > 0.0)) return "#808080";  // no weights at all: grey
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", static_cast<int>(std::lround(rgb[0] / sum)),
+                static_cast<int>(std::lround(rgb[1] / sum)), static_cast<int>(std::lround(rgb[2] / sum)));
+  return text;
+}
 
 std::string spin_colour(double S) {
   S = std::clamp(S, 0.0, 3.0);

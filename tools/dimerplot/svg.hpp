@@ -26,12 +26,18 @@ std::string render_svg(const Sweep& s, bool relative);
 
 // The drawing with the states followed through crossings: one line per state
 // instead of per level, <polyline class="state" data-state="k" data-spin="S">
-// (a line is split where its colour changes), coloured by the total spin S
-// from <S^2> (S = 0, 1, 2, 3 each its colour, mixed spins in between, to 0.05),
+// data-weights="w0 w1 w2 w3" (a line is split where its colour changes),
+// coloured by its spin composition (composition_colour of the weights to
+// 0.05), data-spin the effective S from <S^2> to 0.05,
 // a legend "S = 0" ... "S = 3" and every line labelled with its state number
 // at its last point. parameters is the sweep's J and ratios, for the note.
 std::string render_svg(const Sweep& s, bool relative, const Followed& f,
                        const std::string& parameters);
+
+// The colour "#rrggbb" of a spin composition: the colours of S = 0, 1, 2, 3
+// mixed in the proportions of the weights w (clamped to 0 .. 1), so that a
+// mix of S = 0 and S = 2 never looks like S = 1.
+std::string composition_colour(const std::array<double, 4>& w);
 
 // The colour "#rrggbb" of total spin S (clamped to 0 .. 3): the colours of
 // the integers S, mixed linearly in between.

@@ -216,7 +216,7 @@ std::array<int, n> Follower::next(Spectrum& s) {
         Level& l = s.levels[level_of[a]];
         l.re = vr;
         l.im = vi;
-        describe(l);
+        describe(l, s.direction);
       }
     }
     c = end;

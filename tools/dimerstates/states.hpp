@@ -1,11 +1,14 @@
 // What each of the sixteen levels of the pair is: energies from the sweep's
-// own Hamiltonian and eigensolver, and the spin character of every eigenvector.
+// own Hamiltonian (dimerscan's pass) or from the pair's whole Hamiltonian,
+// both through the sweep's eigensolver, and the spin character of every
+// eigenvector.
 #pragma once
 
 #include <array>
 #include <string>
 #include <vector>
 
+#include "model/pair.hpp"
 #include "sweep/hamiltonian.hpp"
 
 namespace states {
@@ -27,15 +30,18 @@ struct Level {
   double above = 0.0;   // energy minus the lowest energy, cm-1
   double s2 = 0.0;      // <S^2> of the pair, S = S1 + S2
   double spin = 0.0;    // effective S from <S^2> = S (S + 1)
-  double sx = 0.0;      // <S1x + S2x>, along the field
+  double sx = 0.0;      // <S1x + S2x>
+  double sn = 0.0;      // <S.n>, n the unit vector of the field
+  std::array<double, 4> spin_weight{};  // <P_S>: the weight of total spin S = 0, 1, 2, 3
   std::array<double, n> weight{};  // |c_s|^2 for basis state s (index s - 1)
   int first = 0, second = 0;       // basis indices (0-based) of the two largest weights
   std::array<double, n> re{}, im{};  // the eigenvector, component s - 1 for basis state s
 };
 
-// Fills s2, spin, sx, weight, first and second of l from its eigenvector.
-// <S^2> and <Sx> are summed over the nonzero elements of the operators only.
-void describe(Level& l);
+// Fills s2, spin, sx, sn, spin_weight, weight, first and second of l from
+// its eigenvector, n the unit vector u of the field. <S^2> and <Sx> are
+// summed over the nonzero elements of the operators only.
+void describe(Level& l, const std::array<double, 3>& u);
 
 // <S^2> and <Sx> of l's eigenvector summed over every element of the
 // operators, row by row: the plain sums that describe gives bit for bit.
@@ -47,9 +53,14 @@ double plain_sx(const Level& l);
 struct Spectrum {
   int ierr = 0;
   std::array<Level, n> levels{};
+  std::array<double, 3> direction{1.0, 0.0, 0.0};  // of the field
 };
 
+// dimerscan's own pass: its element tables, its field of 0.1 T along x.
 Spectrum compute(const Parameters& p);
+
+// The pair's whole Hamiltonian, every parameter free.
+Spectrum compute_general(const model::Parameters& p);
 
 // The basis state as text, e.g. "|+3/2,-1/2>".
 std::string ket(int k);
@@ -82,34 +93,5 @@ class Follower {
   std::array<std::array<double, n>, n> re_{}, im_{};  // the vector of every state
   std::array<int, n> last_{};                          // the level of every state
 };
-
-// What the command line asks for. A sweep (--D1 FROM:TO:STEP) has sweep set
-// and its range in from, to, step; otherwise p.D1 is the one D1.
-struct Options {
-  Parameters p;
-  bool sweep = false;
-  double from = 0.0, to = 0.0, step = 0.0;
-  bool csv = false;
-  bool help = false;
-};
-
-// Reads argv[1..argc); on a fault returns one line saying what is wrong (no
-// newline) and leaves the rest of opt as it stood; on success returns "".
-std::string parse_options(const std::vector<std::string>& args, Options& opt);
-
-// The text of --help.
-std::string usage();
-
-// The whole table (or CSV with a header row), ending in a newline.
-std::string render(const Parameters& p, const Spectrum& s, bool csv);
-
-// The heading of a sweep's table: the parameters and the column names, as
-// comments; for CSV the header row.
-std::string sweep_heading(const Options& o);
-
-// The rows of one pass of a sweep, level 1 first, each with D1, the level and
-// the state (both from 1); in the table one blank line ends the pass.
-std::string sweep_rows(double D1, const Spectrum& s, const std::array<int, n>& level_of_state,
-                       bool csv);
 
 }  // namespace states

@@ -1,4 +1,4 @@
-// The passes of a sweep over D1, for the program and its companion tools:
+// The passes of a sweep, for the program and its companion tools:
 // pass k (from 1) has D1 = (k - 1) x step + D1min while that does not exceed
 // D1max, each D1 computed afresh from the pass counter, so that long sweeps
 // do not drift.
@@ -21,6 +21,16 @@ inline double d1_of(std::int64_t kpass, double D1min, double step) {
 // number or is too small for 2147483647 passes gives false.
 inline bool sweep_ends(double D1min, double D1max, double step) {
   return D1min > D1max || d1_of(max_passes + 1, D1min, step) > D1max;
+}
+
+// The terms of dimerscan's pass at D1 beside D1 itself: both ions carry D1
+// (the D2 of the dialogue takes no part), the ratios scale it.
+struct PassTerms {
+  double D2, E1, E2;
+};
+inline PassTerms pass_terms(double D1, double ratio1, double ratio2) {
+  const double D2 = D1;
+  return {D2, D1 * ratio1, D2 * ratio2};
 }
 
 // The message of a sweep that does not end.
