@@ -1,7 +1,7 @@
 // Where a pass's time goes, stage by stage, in processor time per pass: the
 // sweep of bench/run (J = -1, ratios 0.1 and 0.2) in steps of 1e-3, each
-// group of passes built anew and taken through the program's own fast paths
-// one stage after another at every width the processor has; then the E12.6
+// batch of passes built anew and diagonalised through the program's own fast
+// paths at every width the processor has; then the E12.6
 // fields, the records through the record writer into a file (the writes of
 // the windows included), and the bare writes of as many bytes in pieces of
 // the window's size. A stage's time is that of the stages up to it less that
@@ -18,10 +18,12 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "eigen/order16/kernels.hpp"
+#include "eigen/eigen.hpp"
+#include "eigen/order16/order16.hpp"
 #include "sweep/hamiltonian.hpp"
 #include "sweep/passes.hpp"
 #include "textio/efield.hpp"
@@ -64,40 +66,22 @@ std::vector<double> per_pass(int rounds, const std::vector<std::function<void()>
 }
 double per_pass(int rounds, const std::function<void()>& body) { return per_pass(rounds, std::vector{body})[0]; }
 
-// The passes in groups of eight, as the program batches them, built, then
-// taken through the stages up to `upto`: 0 none, 1 the reductions (eight at
-// once in lanes, or two by two; with matz 0 only what tqlrat needs, as the
-// program asks), 2 tqlrat or tql2 (four by four), 3 htribk.
-void solve_groups(o16::Width width, int matz, int upto) {
-  constexpr int size = sweep::PassBatch::size;
-  static_assert(size == 8, "the reductions take eight passes at once");
-  constexpr int T = 4;  // QL iterations side by side
+// The passes in batches, as the program has them, built, then, unless
+// build_only, diagonalised as asked.
+void solve_batches(o16::Width width, int matz, o16::Reads reads, bool build_only) {
+  constexpr int size = o16::batch;
   sweep::Pass group[size];
+  auto work = std::make_unique<o16::Workspace>();
   double sink = 0.0;
   for (int k = 0; k < passes; k += size) {
     o16::Call calls[size];
-    o16::Reduction reductions[size];
-    double* d[size];
-    double* e2[size];
-    int* ierr[size];
     for (int q = 0; q < size; ++q) {
       sweep::Pass& p = group[q];
       const double D1 = D1_of(k + q);
       sweep::build_spin_hamiltonian(-1.0, D1, D1, D1 * 0.1, D1 * 0.2, p.ar, p.ai, p.w);
       calls[q] = {p.ar, p.ai, p.w, p.zr, p.zi, p.fv1, p.fv2, p.fm1, &p.ierr};
-      reductions[q] = {p.ar, p.ai, p.w, p.fv1, p.fv2, p.fm1};
-      d[q] = p.w;
-      e2[q] = p.fv2;
-      ierr[q] = &p.ierr;
     }
-    if (upto >= 1 && !o16::reduce_in_lanes(width, reductions, matz == 0)) {
-      for (int q = 0; q < size; q += 2) o16::reduce(width, reductions + q, 2);
-    }
-    for (int q = 0; q < size; q += T) {
-      if (upto >= 2 && matz == 0) o16::tqlrat_together(d + q, e2 + q, ierr + q, T);
-      if (upto >= 2 && matz != 0) o16::vectors(width, o16::Stage::rotations, calls + q, T);
-      if (upto >= 3 && matz != 0) o16::vectors(width, o16::Stage::back_transform, calls + q, T);
-    }
+    if (!build_only) o16::solve(width, matz, calls, size, reads, *work);
     for (const sweep::Pass& p : group) sink = sink + p.w[0] + p.zr[5] + p.zi[7];
   }
   if (sink == 1.0) std::puts("");  // keeps the work
@@ -109,19 +93,20 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   std::printf("Processor time per pass in us, median of %d rounds of %d passes\n", rounds, passes);
   for (o16::Width width : o16::all_widths) {
-    if (!o16::has(width)) continue;
-    const auto stage = [width](int matz, int upto) {
-      return std::function<void()>([=] { solve_groups(width, matz, upto); });
+    if (!o16::has(width)) {
+      std::printf("  %d lanes: not run, this processor lacks them\n", static_cast<int>(width));
+      continue;
+    }
+    const auto stage = [width](int matz, o16::Reads reads, bool build_only) {
+      return std::function<void()>([=] { solve_batches(width, matz, reads, build_only); });
     };
-    const std::vector<double> t = per_pass(
-        rounds, {stage(0, 0), stage(0, 1), stage(0, 2), stage(1, 1), stage(1, 2), stage(1, 3)});
-    const double build = t[0], reduced = t[1], values = t[2], reduced_all = t[3], rotated = t[4],
-                 vectors = t[5];
-    std::printf("  %d lanes%s: build %.2f, htridi %.2f (%.2f with what the vectors need), "
-                "tqlrat %.2f, tql2 %.2f, htribk %.2f\n",
-                static_cast<int>(width), width == o16::widest() ? " (the program's)" : "", build,
-                reduced - build, reduced_all - build, values - reduced, rotated - reduced_all,
-                vectors - rotated);
+    const std::vector<double> t =
+        per_pass(rounds, {stage(0, o16::Reads::all, true), stage(0, o16::Reads::values, false),
+                          stage(0, o16::Reads::all, false), stage(1, o16::Reads::all, false)});
+    std::printf("  %d lanes%s: build %.2f; then ch with matz 0 as the program asks it (w and "
+                "ierr) %.2f, with every result %.2f; with matz 1 %.2f\n",
+                static_cast<int>(width), width == o16::widest() ? " (the program's)" : "", t[0],
+                t[1] - t[0], t[2] - t[0], t[3] - t[0]);
   }
 
   // The values of the records: D1 and the sixteen levels, D1 and the gap.
@@ -131,8 +116,8 @@ int main(int argc, char** argv) {
     for (int k = 0; k < passes; ++k) {
       const double D1 = D1_of(k);
       sweep::build_spin_hamiltonian(-1.0, D1, D1, D1 * 0.1, D1 * 0.2, p.ar, p.ai, p.w);
-      const o16::Call call{p.ar, p.ai, p.w, p.zr, p.zi, p.fv1, p.fv2, p.fm1, &p.ierr};
-      o16::solve(0, &call, 1);
+      int ierr = 0;
+      eigen::ch(n, n, p.ar, p.ai, p.w, 0, p.zr, p.zi, p.fv1, p.fv2, p.fm1, ierr);
       std::copy(p.w, p.w + n, levels.begin() + static_cast<std::ptrdiff_t>(k) * n);
     }
   }

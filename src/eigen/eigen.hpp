@@ -31,6 +31,11 @@ inline constexpr int max_sweeps = 30;
 void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
         double* fv1, double* fv2, double* fm1, int& ierr);
 
+// ch through the plain routines alone, at every order: the reference that
+// the fast paths ch takes at the order 16 (order16/) agree with bit for bit.
+void ch_plain(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr,
+              double* zi, double* fv1, double* fv2, double* fm1, int& ierr);
+
 // Householder reduction of the Hermitian matrix ar + i ai to the real
 // symmetric tridiagonal matrix with diagonal d and sub-diagonal e (e(i)
 // couples rows i-1 and i, e(1) = 0), e2 the squares of e, tau the phase

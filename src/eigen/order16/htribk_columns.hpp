@@ -1,7 +1,7 @@
-// htribk at the fixed order with all sixteen vectors, in vectors of W
-// columns: the vectors are worked on row by row in local copies, so that the
-// sixteen columns run side by side. Every element sees the operations of
-// htribk, in its order.
+// htribk of one call at the fixed order with all sixteen vectors, in
+// vectors of W columns: the vectors are worked on row by row in local copies,
+// so that the sixteen columns run side by side. Every element sees the
+// operations of htribk, in its order.
 #pragma once
 
 #include <cstddef>
@@ -13,10 +13,10 @@ namespace eigen::order16 {
 
 // htribk(16, 16, ar, ai, tau, 16, zr, zi).
 template <int W>
-void back_transform(const double* __restrict ar, const double* __restrict ai,
+void htribk_columns(const double* __restrict ar, const double* __restrict ai,
                     const double* __restrict tau, double* __restrict zr, double* __restrict zi) {
-  using L_ = Lanes<W>;
-  using V = typename L_::V;
+  using V = typename Pack<W>::V;
+  const auto splat = [](double x) { return x - V{}; };  // x - 0 is x, -0 included
   constexpr int nv = n / W;
   const auto at = [](int i, int k) { return (k - 1) * n + (i - 1); };
   // Row k of the vectors: columns W v + 1 .. W v + W in yr[k - 1][v].
@@ -47,23 +47,23 @@ void back_transform(const double* __restrict ar, const double* __restrict ai,
     V s[nv] = {};
     V si[nv] = {};
     for (int k = 1; k <= l; ++k) {
-      const V ur = L_::splat(ar[at(i, k)]);
-      const V ui = L_::splat(ai[at(i, k)]);
+      const V ur = splat(ar[at(i, k)]);
+      const V ui = splat(ai[at(i, k)]);
       for (int v = 0; v < nv; ++v) {
         s[v] = s[v] + ur * yr[k - 1][v] - ui * yi[k - 1][v];
         si[v] = si[v] + ur * yi[k - 1][v] + ui * yr[k - 1][v];
       }
     }
     // sigma / h / h: two divisions, not one by h * h
-    const V hv = L_::splat(h);
+    const V hv = splat(h);
     for (int v = 0; v < nv; ++v) {
       s[v] = s[v] / hv / hv;
       si[v] = si[v] / hv / hv;
     }
     // z(k) = z(k) - sigma conj(u(k))
     for (int k = 1; k <= l; ++k) {
-      const V ur = L_::splat(ar[at(i, k)]);
-      const V ui = L_::splat(ai[at(i, k)]);
+      const V ur = splat(ar[at(i, k)]);
+      const V ui = splat(ai[at(i, k)]);
       for (int v = 0; v < nv; ++v) {
         yr[k - 1][v] = yr[k - 1][v] - s[v] * ur - si[v] * ui;
         yi[k - 1][v] = yi[k - 1][v] - si[v] * ur + s[v] * ui;
