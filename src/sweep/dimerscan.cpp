@@ -1,6 +1,7 @@
 #include "sweep/dimerscan.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "eigen/eigen.hpp"
@@ -114,8 +115,11 @@ void MAIN__() {
     if (textio::interrupted()) end_interrupted(passes_written);
   };
 
-  // For each pass: build, solve (a batch at a time), write.
-  sweep::PassBatch batch(matz);
+  // For each pass: build, solve (a batch at a time), write. The batch, some
+  // hundred KiB with its work arrays, is taken from the heap once, so that
+  // the sweep runs in a small stack and allocates nothing per pass.
+  const auto owned = std::make_unique<sweep::PassBatch>(matz);
+  sweep::PassBatch& batch = *owned;
   for (std::int64_t kpass = 1;; ++kpass) {
     // D1 afresh from the pass counter, never accumulated.
     const double D1 = passes::d1_of(kpass, D1min, step);
