@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstring>
 
 #include "eigen/order16/lanes.hpp"
 
@@ -25,16 +24,12 @@ void htribk_columns(const double* __restrict ar, const double* __restrict ai,
 
   // z(k, j) = conj(tau(k)) z(k, j)
   for (int k = 1; k <= n; ++k) {
-    alignas(sizeof(V)) double rr[n];
-    alignas(sizeof(V)) double ri[n];
     const double t1 = tau[std::ptrdiff_t{k - 1} * 2];
     const double t2 = tau[std::ptrdiff_t{k - 1} * 2 + 1];
-    for (int j = 1; j <= n; ++j) {
-      ri[j - 1] = -(zr[at(k, j)] * t2);
-      rr[j - 1] = zr[at(k, j)] * t1;
+    for (int j = 0; j < n; ++j) {
+      yi[k - 1][j / W][j % W] = -(zr[at(k, j + 1)] * t2);
+      yr[k - 1][j / W][j % W] = zr[at(k, j + 1)] * t1;
     }
-    std::memcpy(yr[k - 1], rr, sizeof rr);  // cppcheck-suppress uninitvar ; the loop above fills every column
-    std::memcpy(yi[k - 1], ri, sizeof ri);  // cppcheck-suppress uninitvar ; the loop above fills every column
   }
 
   // z = (I - conj(u) u^T / h^2) z for the Householder vector u of each row
@@ -72,13 +67,9 @@ void htribk_columns(const double* __restrict ar, const double* __restrict ai,
   }
 
   for (int k = 1; k <= n; ++k) {
-    alignas(sizeof(V)) double rr[n];
-    alignas(sizeof(V)) double ri[n];
-    std::memcpy(rr, yr[k - 1], sizeof rr);
-    std::memcpy(ri, yi[k - 1], sizeof ri);
-    for (int j = 1; j <= n; ++j) {
-      zr[at(k, j)] = rr[j - 1];
-      zi[at(k, j)] = ri[j - 1];
+    for (int j = 0; j < n; ++j) {
+      zr[at(k, j + 1)] = yr[k - 1][j / W][j % W];
+      zi[at(k, j + 1)] = yi[k - 1][j / W][j % W];
     }
   }
 }

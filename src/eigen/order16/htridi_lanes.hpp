@@ -148,9 +148,12 @@ unsigned htridi_lanes(const Call* calls, int count, bool values_only, Work<W>& w
     if (!values_only) ai(i, i) = scale * sqrt(h);
   }
 
-  const unsigned handed_on = off.bits() & ((1u << count) - 1u);
+  unsigned handed_on = 0;
   for (int q = 0; q < count; ++q) {
-    if (handed_on >> q & 1u) continue;
+    if (off.lane(q)) {
+      handed_on |= 1u << q;
+      continue;
+    }
     const Call& c = calls[q];
     for (int k = 1; k <= n; ++k) {
       c.w[k - 1] = d(k).lane(q);

@@ -1,8 +1,8 @@
 // The lane type of the fast paths: one double of each call of a batch, held
 // in vectors of W lanes (W = 2, 4 or 8), with the operations the routines
 // need, every lane by itself; a mask (all bits of a lane set, or none) says
-// which lanes an operation is for. The work arrays of a batch are arrays of
-// this type.
+// which lanes an operation is for. The work arrays of a batch (Work) are
+// arrays of this type.
 #pragma once
 
 #include <cmath>
@@ -18,48 +18,33 @@ struct Vectors {
   typedef long long M __attribute__((vector_size(8 * W)));
 };
 
+// A T whose vector c is expr, for each c.
+#define DIMER_LANES(T, expr)                                    \
+  T r;                                                          \
+  for (int c = 0; c < batch / W; ++c) r.v[c] = expr;            \
+  return r
+
 // One truth value for each call of a batch.
 template <int W>
 struct Mask {
   using M = typename Vectors<W>::M;
-  static constexpr int k = batch / W;
-  M v[k];
+  M v[batch / W];
 
-  [[gnu::always_inline]] static Mask all(bool on) {
-    Mask m;
-    for (int c = 0; c < k; ++c) m.v[c] = (M{} == M{}) & (on ? -1LL : 0LL);
-    return m;
-  }
+  [[gnu::always_inline]] static Mask all(bool on) { DIMER_LANES(Mask, M{} - (on ? 1 : 0)); }
   [[gnu::always_inline]] friend Mask operator&(const Mask& a, const Mask& b) {
-    Mask m;
-    for (int c = 0; c < k; ++c) m.v[c] = a.v[c] & b.v[c];
-    return m;
+    DIMER_LANES(Mask, a.v[c] & b.v[c]);
   }
   [[gnu::always_inline]] friend Mask operator|(const Mask& a, const Mask& b) {
-    Mask m;
-    for (int c = 0; c < k; ++c) m.v[c] = a.v[c] | b.v[c];
-    return m;
+    DIMER_LANES(Mask, a.v[c] | b.v[c]);
   }
-  [[gnu::always_inline]] friend Mask operator!(const Mask& a) {
-    Mask m;
-    for (int c = 0; c < k; ++c) m.v[c] = ~a.v[c];
-    return m;
-  }
+  [[gnu::always_inline]] friend Mask operator!(const Mask& a) { DIMER_LANES(Mask, ~a.v[c]); }
   [[gnu::always_inline]] bool lane(int q) const { return v[q / W][q % W] != 0; }
   [[gnu::always_inline]] void clear(int q) { v[q / W][q % W] = 0; }
   [[gnu::always_inline]] bool any() const {
     M x = v[0];
-    for (int c = 1; c < k; ++c) x = x | v[c];
-    for (int q = 0; q < W; ++q) {
-      if (x[q] != 0) return true;
-    }
-    return false;
-  }
-  // Lane q of the batch is bit q.
-  [[gnu::always_inline]] unsigned bits() const {
-    unsigned b = 0;
-    for (int q = 0; q < batch; ++q) b |= (lane(q) ? 1u : 0u) << q;
-    return b;
+    for (int c = 1; c < batch / W; ++c) x = x | v[c];
+    for (int q = 1; q < W; ++q) x[0] |= x[q];
+    return x[0] != 0;
   }
 };
 
@@ -68,95 +53,58 @@ template <int W>
 struct Pack {
   using V = typename Vectors<W>::V;
   using M = typename Vectors<W>::M;
-  static constexpr int k = batch / W;
-  V v[k];
+  V v[batch / W];
 
   // x in every lane (x - 0 is x exactly, -0 included).
-  [[gnu::always_inline]] static Pack splat(double x) {
-    Pack p;
-    for (int c = 0; c < k; ++c) p.v[c] = x - V{};
-    return p;
-  }
+  [[gnu::always_inline]] static Pack splat(double x) { DIMER_LANES(Pack, x - V{}); }
   [[gnu::always_inline]] double lane(int q) const { return v[q / W][q % W]; }
   [[gnu::always_inline]] void set_lane(int q, double x) { v[q / W][q % W] = x; }
 
-#define DIMER_LANE_OP(op)                                                      \
-  [[gnu::always_inline]] friend Pack operator op(const Pack& a, const Pack& b) { \
-    Pack p;                                                                    \
-    for (int c = 0; c < k; ++c) p.v[c] = a.v[c] op b.v[c];                     \
-    return p;                                                                  \
+#define DIMER_LANE_OP(T, op)                                                  \
+  [[gnu::always_inline]] friend T operator op(const Pack& a, const Pack& b) { \
+    DIMER_LANES(T, a.v[c] op b.v[c]);                                         \
   }
-  DIMER_LANE_OP(+)
-  DIMER_LANE_OP(-)
-  DIMER_LANE_OP(*)
-  DIMER_LANE_OP(/)
+  DIMER_LANE_OP(Pack, +)
+  DIMER_LANE_OP(Pack, -)
+  DIMER_LANE_OP(Pack, *)
+  DIMER_LANE_OP(Pack, /)
+  DIMER_LANE_OP(Mask<W>, <)
+  DIMER_LANE_OP(Mask<W>, <=)
+  DIMER_LANE_OP(Mask<W>, >)
+  DIMER_LANE_OP(Mask<W>, >=)
+  DIMER_LANE_OP(Mask<W>, ==)
+  DIMER_LANE_OP(Mask<W>, !=)
 #undef DIMER_LANE_OP
-#define DIMER_LANE_TEST(op)                                                    \
-  [[gnu::always_inline]] friend Mask<W> operator op(const Pack& a, const Pack& b) { \
-    Mask<W> m;                                                                 \
-    for (int c = 0; c < k; ++c) m.v[c] = a.v[c] op b.v[c];                     \
-    return m;                                                                  \
-  }
-  DIMER_LANE_TEST(<)
-  DIMER_LANE_TEST(<=)
-  DIMER_LANE_TEST(>)
-  DIMER_LANE_TEST(>=)
-  DIMER_LANE_TEST(==)
-  DIMER_LANE_TEST(!=)
-#undef DIMER_LANE_TEST
+  [[gnu::always_inline]] friend Pack operator-(const Pack& a) { DIMER_LANES(Pack, -a.v[c]); }
 
-  [[gnu::always_inline]] friend Pack operator-(const Pack& a) {
-    Pack p;
-    for (int c = 0; c < k; ++c) p.v[c] = -a.v[c];
-    return p;
+  // The bits of a where m has them, of b where it has not.
+  [[gnu::always_inline]] static Pack bits(const Mask<W>& m, const Pack& a, const Pack& b) {
+    DIMER_LANES(Pack, reinterpret_cast<V>((reinterpret_cast<M>(a.v[c]) & m.v[c]) |
+                                          (reinterpret_cast<M>(b.v[c]) & ~m.v[c])));
   }
+  // The sign bit of every lane.
+  [[gnu::always_inline]] static Mask<W> sign() { DIMER_LANES(Mask<W>, reinterpret_cast<M>(-V{})); }
+
   // a in the lanes of m, b in the others.
   [[gnu::always_inline]] friend Pack select(const Mask<W>& m, const Pack& a, const Pack& b) {
-    Pack p;
-    for (int c = 0; c < k; ++c) {
-      p.v[c] = reinterpret_cast<V>((reinterpret_cast<M>(a.v[c]) & m.v[c]) |
-                                   (reinterpret_cast<M>(b.v[c]) & ~m.v[c]));
-    }
-    return p;
+    return bits(m, a, b);
   }
   // |x|: the sign bit cleared, as std::fabs does.
-  [[gnu::always_inline]] friend Pack abs(const Pack& a) {
-    return a & !sign_bits();
-  }
+  [[gnu::always_inline]] friend Pack abs(const Pack& a) { return bits(sign(), splat(0.0), a); }
   // The magnitude of x with the sign of s, as std::copysign gives it.
   [[gnu::always_inline]] friend Pack copysign(const Pack& x, const Pack& s) {
-    return (x & !sign_bits()) | (s & sign_bits());
+    return bits(sign(), s, x);
   }
   // Lane by lane; a vector square root where the compiler has one.
   [[gnu::always_inline]] friend Pack sqrt(const Pack& a) {
     Pack p;
-    for (int c = 0; c < k; ++c) {
+    for (int c = 0; c < batch / W; ++c) {
       for (int j = 0; j < W; ++j) p.v[c][j] = std::sqrt(a.v[c][j]);
     }
     return p;
   }
-
- private:
-  // The sign bit of every lane, as a mask of bits.
-  [[gnu::always_inline]] static Mask<W> sign_bits() {
-    Mask<W> m;
-    for (int c = 0; c < k; ++c) m.v[c] = reinterpret_cast<M>(splat(-0.0).v[c]);
-    return m;
-  }
-  // The bits of a where m has them.
-  [[gnu::always_inline]] friend Pack operator&(const Pack& a, const Mask<W>& m) {
-    Pack p;
-    for (int c = 0; c < k; ++c) p.v[c] = reinterpret_cast<V>(reinterpret_cast<M>(a.v[c]) & m.v[c]);
-    return p;
-  }
-  [[gnu::always_inline]] friend Pack operator|(const Pack& a, const Pack& b) {
-    Pack p;
-    for (int c = 0; c < k; ++c) {
-      p.v[c] = reinterpret_cast<V>(reinterpret_cast<M>(a.v[c]) | reinterpret_cast<M>(b.v[c]));
-    }
-    return p;
-  }
 };
+#undef DIMER_LANES
 
 // Each lane from an element of its own: lane q of x(index[q]), x a vector
 // of lanes indexed from 1.
@@ -184,6 +132,20 @@ struct Work {
 // count, the first call's, whose results those lanes never write.
 inline const Call& call_of_lane(const Call* calls, int count, int q) {
   return calls[q < count ? q : 0];
+}
+
+// x(1..n) from the array of each lane's call (w, fv1 or fv2), and back.
+template <int W>
+void load(Pack<W>* x, double* Call::*array, const Call* calls, int count) {
+  for (int q = 0; q < batch; ++q) {
+    for (int i = 0; i < n; ++i) x[i].set_lane(q, (call_of_lane(calls, count, q).*array)[i]);
+  }
+}
+template <int W>
+void store(const Pack<W>* x, double* Call::*array, const Call* calls, int count) {
+  for (int q = 0; q < count; ++q) {
+    for (int i = 0; i < n; ++i) (calls[q].*array)[i] = x[i].lane(q);
+  }
 }
 
 }  // namespace eigen::order16

@@ -1,18 +1,10 @@
 // The fast paths of ch at the program's own order, nm = n = 16: the calls of
 // a batch run side by side, one call in each lane of every value, through one
 // lane version of each routine. Every call gets, bit for bit, the results of
-// the plain routines alone. The folder:
-//   order16.hpp        this interface: the batch, its calls, the widths
-//   solve.cpp          a call of solve: its batches, through the width's kernel
-//   widths.hpp         the batch kernel of each width
-//   batch.hpp          one batch at width W: ch's steps over the lane kernels
-//   lanes.hpp          the lane type: a double of each call, in vectors of W
-//   htridi_lanes.hpp   htridi in lanes
-//   tqlrat_lanes.hpp   tqlrat in lanes
-//   tql2_lanes.hpp     tql2 in lanes
-//   ql_steps.hpp       what the two QL iterations in lanes share
-//   htribk_columns.hpp htribk of one call, its sixteen columns in vectors
-//   two_lanes.cpp, x86_64/, portable/   each width built for its instruction set
+// the plain routines alone. The way from ch: solve (solve.cpp) takes the
+// calls batch by batch to the kernel of the width (widths.hpp), solve_batch<W>
+// (batch.hpp), which runs the lane kernels htridi_lanes, tqlrat_lanes and
+// tql2_lanes, and htribk_columns.
 #pragma once
 
 namespace eigen::order16 {

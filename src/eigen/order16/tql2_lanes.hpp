@@ -20,13 +20,8 @@ void tql2_lanes(const Call* calls, int count, Work<W>& work) {
   const auto d = [&](int i) -> P& { return work.d[i - 1]; };
   const auto e = [&](int i) -> P& { return work.e[i - 1]; };
   const auto z = [&](int i, int k) -> P& { return work.a[k - 1][i - 1]; };
-  for (int q = 0; q < batch; ++q) {
-    const Call& c = call_of_lane(calls, count, q);
-    for (int i = 1; i <= n; ++i) {
-      d(i).set_lane(q, c.w[i - 1]);
-      e(i).set_lane(q, c.fv1[i - 1]);
-    }
-  }
+  load(work.d, &Call::w, calls, count);
+  load(work.e, &Call::fv1, calls, count);
   for (int k = 1; k <= n; ++k) {
     for (int i = 1; i <= n; ++i) z(i, k) = P::splat(i == k ? 1.0 : 0.0);
   }
@@ -120,14 +115,13 @@ void tql2_lanes(const Call* calls, int count, Work<W>& work) {
     d(i) = select(moved, p, d(i));
   }
 
+  store(work.d, &Call::w, calls, count);
+  store(work.e, &Call::fv1, calls, count);
   for (int q = 0; q < count; ++q) {
-    const Call& call = calls[q];
-    for (int i = 1; i <= n; ++i) {
-      call.w[i - 1] = d(i).lane(q);
-      call.fv1[i - 1] = e(i).lane(q);
-      for (int k = 1; k <= n; ++k) call.zr[(k - 1) * n + (i - 1)] = z(i, k).lane(q);
+    for (int k = 1; k <= n; ++k) {
+      for (int i = 1; i <= n; ++i) calls[q].zr[(k - 1) * n + (i - 1)] = z(i, k).lane(q);
     }
-    *call.ierr = ierr[q];
+    *calls[q].ierr = ierr[q];
   }
 }
 

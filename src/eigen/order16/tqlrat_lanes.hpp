@@ -18,13 +18,8 @@ void tqlrat_lanes(const Call* calls, int count, Work<W>& work) {
   using K = Mask<W>;
   const auto d = [&](int i) -> P& { return work.d[i - 1]; };
   const auto e2 = [&](int i) -> P& { return work.e2[i - 1]; };
-  for (int q = 0; q < batch; ++q) {
-    const Call& c = call_of_lane(calls, count, q);
-    for (int i = 1; i <= n; ++i) {
-      d(i).set_lane(q, c.w[i - 1]);
-      e2(i).set_lane(q, c.fv2[i - 1]);
-    }
-  }
+  load(work.d, &Call::w, calls, count);
+  load(work.e2, &Call::fv2, calls, count);
   int ierr[batch] = {};
 
   // From here on e2(i) couples rows i and i+1.
@@ -96,14 +91,9 @@ void tqlrat_lanes(const Call* calls, int count, Work<W>& work) {
     d(1) = select(moving, pl, d(1));
   }
 
-  for (int q = 0; q < count; ++q) {
-    const Call& call = calls[q];
-    for (int i = 1; i <= n; ++i) {
-      call.w[i - 1] = d(i).lane(q);
-      call.fv2[i - 1] = e2(i).lane(q);
-    }
-    *call.ierr = ierr[q];
-  }
+  store(work.d, &Call::w, calls, count);
+  store(work.e2, &Call::fv2, calls, count);
+  for (int q = 0; q < count; ++q) *calls[q].ierr = ierr[q];
 }
 
 }  // namespace eigen::order16

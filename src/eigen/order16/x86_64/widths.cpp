@@ -12,27 +12,14 @@ namespace eigen::order16 {
 bool has(Width width) {
   static const bool avx2 = __builtin_cpu_supports("avx2");
   static const bool avx512 = __builtin_cpu_supports("avx512f");
-  switch (width) {
-    case Width::two:
-      return true;
-    case Width::four:
-      return avx2;
-    case Width::eight:
-      return avx512;
-  }
-  return false;
+  return width == Width::two || (width == Width::four && avx2) ||
+         (width == Width::eight && avx512);
 }
 
 BatchKernel kernel_of(Width width) {
-  switch (width) {
-    case Width::eight:
-      return &solve_batch<8>;
-    case Width::four:
-      return &solve_batch<4>;
-    case Width::two:
-      break;
-  }
-  return &solve_batch<2>;
+  return width == Width::eight  ? &solve_batch<8>
+         : width == Width::four ? &solve_batch<4>
+                                : &solve_batch<2>;
 }
 
 }  // namespace eigen::order16
