@@ -129,8 +129,10 @@ struct Work {
 };
 
 // The call whose matrix lane q carries: its own, or, in the lanes beyond the
-// count, the first call's, whose results those lanes never write.
-inline const Call& call_of_lane(const Call* calls, int count, int q) {
+// count, the first call's, whose results those lanes never write. Inline in
+// every caller: a copy out of line built for one instruction set must not be
+// linked into the code of another.
+[[gnu::always_inline]] inline const Call& call_of_lane(const Call* calls, int count, int q) {
   return calls[q < count ? q : 0];
 }
 

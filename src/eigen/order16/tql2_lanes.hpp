@@ -77,9 +77,11 @@ void tql2_lanes(const Call* calls, int count, Work<W>& work) {
         // z(k, i+1) = s z(k, i) + c z(k, i+1), z(k, i) = c z(k, i) - s z(k, i+1)
         if (!row.any()) continue;
         for (int k = 1; k <= n; ++k) {
-          const P t = z(k, i + 1);
-          z(k, i + 1) = select(row, s * z(k, i) + c * t, t);
-          z(k, i) = select(row, c * z(k, i) - s * t, z(k, i));
+          P& x = z(k, i);
+          P& t = z(k, i + 1);
+          const P y = select(row, s * x + c * t, t);
+          x = select(row, c * x - s * t, x);
+          t = y;
         }
       }
       e(l) = select(sweeping, s * p, e(l));
