@@ -1,8 +1,6 @@
-// One batch at width W: ch's steps for its calls over the lane kernels. The
-// reductions in lanes, where a call whose lane left the common way is handed
-// to htridi itself; then tqlrat in lanes, or tql2 in lanes and htribk of each
-// call whose tql2 succeeded. Each width's file instantiates it for its
-// instruction set.
+// One batch at width W: ch's steps for its calls over the lane kernels, a
+// call that leaves the reduction's common way handed to htridi itself; each
+// width's file instantiates it for its instruction set.
 #pragma once
 
 #include "eigen/eigen.hpp"
@@ -16,6 +14,12 @@ namespace eigen::order16 {
 
 template <int W>
 void solve_batch(int matz, const Call* calls, int count, Reads reads, Workspace& space) {
+  // The lanes take a whole batch's time: one call is quicker through ch_plain.
+  if (count == 1) {
+    const Call& c = calls[0];
+    ch_plain(n, n, c.ar, c.ai, c.w, matz, c.zr, c.zi, c.fv1, c.fv2, c.fm1, *c.ierr);
+    return;
+  }
   Work<W>& work = Work<W>::over(space);
   const bool values_only = matz == 0 && reads == Reads::values;
   const unsigned handed_on = htridi_lanes<W>(calls, count, values_only, work);

@@ -51,8 +51,7 @@ struct Workspace {
   alignas(64) unsigned char bytes[(2 * n * n + 5 * n) * batch * sizeof(double)];
 };
 
-// ch for each of count calls, batch by batch, at a width the processor has
-// (the program's: widest()).
+// ch for each of count calls, batch by batch, at a width the processor has.
 void solve(Width width, int matz, const Call* calls, int count, Reads reads, Workspace& work);
 
 }  // namespace eigen::order16

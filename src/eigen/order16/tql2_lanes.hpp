@@ -7,7 +7,6 @@
 // the identity, as ch passes it.
 #pragma once
 
-#include "eigen/eigen.hpp"
 #include "eigen/order16/ql_steps.hpp"
 
 namespace eigen::order16 {

@@ -6,7 +6,6 @@
 // of tqlrat on its matrix.
 #pragma once
 
-#include "eigen/eigen.hpp"
 #include "eigen/order16/ql_steps.hpp"
 
 namespace eigen::order16 {

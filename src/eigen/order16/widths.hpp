@@ -12,9 +12,6 @@ namespace eigen::order16 {
 // ch of calls[0..count), count 1..batch, in vectors of W lanes.
 template <int W>
 void solve_batch(int matz, const Call* calls, int count, Reads reads, Workspace& work);
-extern template void solve_batch<2>(int, const Call*, int, Reads, Workspace&);
-extern template void solve_batch<4>(int, const Call*, int, Reads, Workspace&);
-extern template void solve_batch<8>(int, const Call*, int, Reads, Workspace&);
 
 using BatchKernel = void (*)(int matz, const Call* calls, int count, Reads reads, Workspace& work);
 
