@@ -7,6 +7,7 @@
 // handed to htridi itself.
 #pragma once
 
+#include <cstddef>
 #include <limits>
 
 #include "eigen/modulus.hpp"
@@ -166,8 +167,8 @@ unsigned htridi_lanes(const Call* calls, int count, bool values_only, Work<W>& w
         c.ai[at(i, k)] = ai(i, k).lane(q);
       }
       c.fv1[k - 1] = e(k).lane(q);
-      c.fm1[2 * (k - 1)] = tau1(k).lane(q);
-      c.fm1[2 * (k - 1) + 1] = tau2(k).lane(q);
+      c.fm1[std::ptrdiff_t{2} * (k - 1)] = tau1(k).lane(q);
+      c.fm1[std::ptrdiff_t{2} * (k - 1) + 1] = tau2(k).lane(q);
     }
   }
   return handed_on;

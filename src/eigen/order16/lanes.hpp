@@ -60,9 +60,9 @@ struct Pack {
   [[gnu::always_inline]] double lane(int q) const { return v[q / W][q % W]; }
   [[gnu::always_inline]] void set_lane(int q, double x) { v[q / W][q % W] = x; }
 
-#define DIMER_LANE_OP(T, op)                                                  \
-  [[gnu::always_inline]] friend T operator op(const Pack& a, const Pack& b) { \
-    DIMER_LANES(T, a.v[c] op b.v[c]);                                         \
+#define DIMER_LANE_OP(result, op)                                                \
+  [[gnu::always_inline]] friend auto operator op(const Pack& a, const Pack& b) { \
+    DIMER_LANES(result, a.v[c] op b.v[c]);                                       \
   }
   DIMER_LANE_OP(Pack, +)
   DIMER_LANE_OP(Pack, -)
@@ -106,8 +106,7 @@ struct Pack {
 };
 #undef DIMER_LANES
 
-// Each lane from an element of its own: lane q of x(index[q]), x a vector
-// of lanes indexed from 1.
+// Lane q of x(index[q]) in every lane q, x a vector of lanes indexed from 1.
 template <int W>
 [[gnu::always_inline]] inline Pack<W> gather(const Pack<W>* x, const int* index) {
   Pack<W> p;

@@ -48,7 +48,7 @@ Width widest();
 // The work arrays of a batch, the caller's like every other array: two
 // 16 x 16 matrices and five vectors of lanes.
 struct Workspace {
-  alignas(64) unsigned char bytes[(2 * n * n + 5 * n) * batch * sizeof(double)];
+  alignas(64) unsigned char bytes[sizeof(double) * batch * n * (2 * n + 5)];
 };
 
 // ch for each of count calls, batch by batch, at a width the processor has.
