@@ -18,6 +18,11 @@ void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, 
 
 void ch_plain(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
               double* fv1, double* fv2, double* fm1, int& ierr) {
+  ch_plain(nm, n, ar, ai, w, matz, zr, zi, fv1, fv2, fm1, ierr, htribk);
+}
+
+void ch_plain(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
+              double* fv1, double* fv2, double* fm1, int& ierr, BackTransform back) {
   if (n < 1) {
     ierr = 0;
     return;
@@ -47,7 +52,7 @@ void ch_plain(int nm, int n, double* ar, double* ai, double* w, int matz, double
   }
   tql2(nm, n, w, fv1, zr, ierr);
   if (ierr != 0) return;
-  htribk(nm, n, ar, ai, fm1, n, zr, zi);
+  back(nm, n, ar, ai, fm1, n, zr, zi);
 }
 
 }  // namespace eigen

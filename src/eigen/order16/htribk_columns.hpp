@@ -10,10 +10,11 @@
 
 namespace eigen::order16 {
 
-// htribk(16, 16, ar, ai, tau, 16, zr, zi).
+// htribk(16, 16, ar, ai, tau, 16, zr, zi): nm, n and m must be 16.
 template <int W>
-void htribk_columns(const double* __restrict ar, const double* __restrict ai,
-                    const double* __restrict tau, double* __restrict zr, double* __restrict zi) {
+void htribk_columns(int /*nm*/, int /*n*/, const double* __restrict ar, const double* __restrict ai,
+                    const double* __restrict tau, int /*m*/, double* __restrict zr,
+                    double* __restrict zi) {
   using V = typename Pack<W>::V;
   const auto splat = [](double x) { return x - V{}; };  // x - 0 is x, -0 included
   constexpr int nv = n / W;
