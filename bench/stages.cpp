@@ -1,9 +1,10 @@
 // Where a pass's time goes, stage by stage, in processor time per pass: the
 // sweep of bench/run (J = -1, ratios 0.1 and 0.2) in steps of 1e-3, each
-// group of passes built anew and taken through the program's own fast paths
-// one stage after another at every width the processor has; then the E12.6
-// fields, the records through the record writer into a file (the writes of
-// the windows included), and the bare writes of as many bytes in pieces of
+// batch of passes built anew and diagonalised through the program's own fast
+// paths at every width the processor has; then the E12.6
+// fields, the records through the record writer into a file and laid
+// straight into its window as the program lays them (the writes of the
+// windows included), and the bare writes of as many bytes in pieces of
 // the window's size. A stage's time is that of the stages up to it less that
 // of the stages before it; each figure is the median of several rounds, and
 // every round runs every variant once.
@@ -18,12 +19,15 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "eigen/order16/kernels.hpp"
+#include "eigen/eigen.hpp"
+#include "eigen/order16/order16.hpp"
 #include "sweep/hamiltonian.hpp"
 #include "sweep/passes.hpp"
+#include "sweep/records.hpp"
 #include "textio/efield.hpp"
 #include "textio/format.hpp"
 #include "textio/platform.hpp"
@@ -34,7 +38,8 @@ namespace {
 
 namespace o16 = eigen::order16;
 constexpr int n = sweep::n_states;
-constexpr int passes = 20008;  // D1 = 0, 0.001, ..., 20.007: whole groups of eight
+constexpr int passes = 20008;  // D1 = 0, 0.001, ..., 20.007: whole batches
+static_assert(passes % o16::batch == 0);
 
 double cpu_seconds() {
   timespec t{};
@@ -64,40 +69,22 @@ std::vector<double> per_pass(int rounds, const std::vector<std::function<void()>
 }
 double per_pass(int rounds, const std::function<void()>& body) { return per_pass(rounds, std::vector{body})[0]; }
 
-// The passes in groups of eight, as the program batches them, built, then
-// taken through the stages up to `upto`: 0 none, 1 the reductions (eight at
-// once in lanes, or two by two; with matz 0 only what tqlrat needs, as the
-// program asks), 2 tqlrat or tql2 (four by four), 3 htribk.
-void solve_groups(o16::Width width, int matz, int upto) {
-  constexpr int size = sweep::PassBatch::size;
-  static_assert(size == 8, "the reductions take eight passes at once");
-  constexpr int T = 4;  // QL iterations side by side
+// The passes in batches, as the program has them, built, then, unless
+// build_only, diagonalised as asked.
+void solve_batches(o16::Width width, int matz, o16::Reads reads, bool build_only) {
+  constexpr int size = o16::batch;
   sweep::Pass group[size];
+  auto work = std::make_unique<o16::Workspace>();
   double sink = 0.0;
   for (int k = 0; k < passes; k += size) {
     o16::Call calls[size];
-    o16::Reduction reductions[size];
-    double* d[size];
-    double* e2[size];
-    int* ierr[size];
     for (int q = 0; q < size; ++q) {
       sweep::Pass& p = group[q];
       const double D1 = D1_of(k + q);
       sweep::build_spin_hamiltonian(-1.0, D1, D1, D1 * 0.1, D1 * 0.2, p.ar, p.ai, p.w);
       calls[q] = {p.ar, p.ai, p.w, p.zr, p.zi, p.fv1, p.fv2, p.fm1, &p.ierr};
-      reductions[q] = {p.ar, p.ai, p.w, p.fv1, p.fv2, p.fm1};
-      d[q] = p.w;
-      e2[q] = p.fv2;
-      ierr[q] = &p.ierr;
     }
-    if (upto >= 1 && !o16::reduce_in_lanes(width, reductions, matz == 0)) {
-      for (int q = 0; q < size; q += 2) o16::reduce(width, reductions + q, 2);
-    }
-    for (int q = 0; q < size; q += T) {
-      if (upto >= 2 && matz == 0) o16::tqlrat_together(d + q, e2 + q, ierr + q, T);
-      if (upto >= 2 && matz != 0) o16::vectors(width, o16::Stage::rotations, calls + q, T);
-      if (upto >= 3 && matz != 0) o16::vectors(width, o16::Stage::back_transform, calls + q, T);
-    }
+    if (!build_only) o16::solve(width, matz, calls, size, reads, *work);
     for (const sweep::Pass& p : group) sink = sink + p.w[0] + p.zr[5] + p.zi[7];
   }
   if (sink == 1.0) std::puts("");  // keeps the work
@@ -109,19 +96,20 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   std::printf("Processor time per pass in us, median of %d rounds of %d passes\n", rounds, passes);
   for (o16::Width width : o16::all_widths) {
-    if (!o16::has(width)) continue;
-    const auto stage = [width](int matz, int upto) {
-      return std::function<void()>([=] { solve_groups(width, matz, upto); });
+    if (!o16::has(width)) {
+      std::printf("  %d lanes: not run, this processor lacks them\n", static_cast<int>(width));
+      continue;
+    }
+    const auto stage = [width](int matz, o16::Reads reads, bool build_only) {
+      return std::function<void()>([=] { solve_batches(width, matz, reads, build_only); });
     };
-    const std::vector<double> t = per_pass(
-        rounds, {stage(0, 0), stage(0, 1), stage(0, 2), stage(1, 1), stage(1, 2), stage(1, 3)});
-    const double build = t[0], reduced = t[1], values = t[2], reduced_all = t[3], rotated = t[4],
-                 vectors = t[5];
-    std::printf("  %d lanes%s: build %.2f, htridi %.2f (%.2f with what the vectors need), "
-                "tqlrat %.2f, tql2 %.2f, htribk %.2f\n",
-                static_cast<int>(width), width == o16::widest() ? " (the program's)" : "", build,
-                reduced - build, reduced_all - build, values - reduced, rotated - reduced_all,
-                vectors - rotated);
+    const std::vector<double> t =
+        per_pass(rounds, {stage(0, o16::Reads::all, true), stage(0, o16::Reads::values, false),
+                          stage(0, o16::Reads::all, false), stage(1, o16::Reads::all, false)});
+    std::printf("  %d lanes%s: build %.2f; then ch with matz 0 as the program asks it (w and "
+                "ierr) %.2f, with every result %.2f; with matz 1 %.2f\n",
+                static_cast<int>(width), width == o16::widest() ? " (the program's)" : "", t[0],
+                t[1] - t[0], t[2] - t[0], t[3] - t[0]);
   }
 
   // The values of the records: D1 and the sixteen levels, D1 and the gap.
@@ -131,8 +119,8 @@ int main(int argc, char** argv) {
     for (int k = 0; k < passes; ++k) {
       const double D1 = D1_of(k);
       sweep::build_spin_hamiltonian(-1.0, D1, D1, D1 * 0.1, D1 * 0.2, p.ar, p.ai, p.w);
-      const o16::Call call{p.ar, p.ai, p.w, p.zr, p.zi, p.fv1, p.fv2, p.fm1, &p.ierr};
-      o16::solve(0, &call, 1);
+      int ierr = 0;
+      eigen::ch(n, n, p.ar, p.ai, p.w, 0, p.zr, p.zi, p.fv1, p.fv2, p.fm1, ierr);
       std::copy(p.w, p.w + n, levels.begin() + static_cast<std::ptrdiff_t>(k) * n);
     }
   }
@@ -153,27 +141,48 @@ int main(int argc, char** argv) {
     if (sink == 1) std::puts("");
   });
 
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "dimerscan-stages";
-  std::filesystem::create_directories(dir);
+  // A directory of this run's own: another run at the same time has its own.
+  std::string dir_name = (std::filesystem::temp_directory_path() / "dimerscan-stages-XXXXXX").string();
+  if (::mkdtemp(dir_name.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const std::filesystem::path dir = dir_name;
   const std::filesystem::path here = std::filesystem::current_path();
   std::filesystem::current_path(dir);
   textio::Format f6;
   std::string error;
   if (!f6.parse("(1x,e12.6,2x,e12.6)", &error)) return 1;
-  const double records = per_pass(rounds, [&] {
-    textio::UnitTable units(textio::platform::standard_handles());
-    textio::RecordWriter records(units);
-    for (int k = 0; k < passes; ++k) {
-      const double D1 = D1_of(k);
-      const double* w = &levels[static_cast<std::size_t>(k) * n];
-      for (int i = 0; i < n; ++i) {
-        const double v[2] = {D1, w[i]};
-        if (records.write(10, f6, v)) std::exit(1);
+  const auto fail = [](const textio::Status& status) {
+    if (!status) return;
+    std::fprintf(stderr, "stages: a record could not be written: %s\n", textio::message_of(*status).c_str());
+    std::exit(1);
+  };
+  // The records through the general record walk, or laid straight into the
+  // windows as the program lays them.
+  const auto records_body = [&](bool laid) {
+    return std::function<void()>([&, laid] {
+      textio::UnitTable units(textio::platform::standard_handles());
+      textio::RecordWriter writer(units);
+      for (int k = 0; k < passes; ++k) {
+        const double D1 = D1_of(k);
+        const double* w = &levels[static_cast<std::size_t>(k) * n];
+        char d1[sweep::field_width];
+        if (laid) textio::format_e_field(d1, D1, sweep::field_width, sweep::field_digits);
+        for (int i = 0; i <= n; ++i) {
+          const int unit = i < n ? 10 : 20;
+          const double v[2] = {D1, i < n ? w[i] : w[2] - w[0]};
+          if (laid && sweep::lay_record(units.find(unit), d1, v[1])) continue;
+          fail(writer.write(unit, f6, v));
+        }
       }
-      const double v[2] = {D1, w[2] - w[0]};
-      if (records.write(20, f6, v)) std::exit(1);
-    }
-  });
+      // Written out and closed, their locks with them, for the next round.
+      for (const int unit : {10, 20}) {
+        if (units.find(unit)->close() != 0) std::exit(1);
+      }
+    });
+  };
+  const std::vector<double> records = per_pass(rounds, {records_body(false), records_body(true)});
   const double writes = per_pass(rounds, [&] {
     const int fd = ::open("fort.30", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<char> window(textio::window_size, ' ');
@@ -185,7 +194,8 @@ int main(int argc, char** argv) {
   });
   std::filesystem::current_path(here);
   std::filesystem::remove_all(dir);
-  std::printf("  18 E12.6 fields %.2f; 17 records %.2f (their fields, by the memo 17, and the "
-              "writes included); the writes of 493 bytes alone %.2f\n",
-              fields, records, writes);
+  std::printf("  18 E12.6 fields %.2f; 17 records (their fields and the writes included) "
+              "through the general record walk %.2f, laid straight into the windows as the "
+              "program lays them %.2f; the writes of 493 bytes alone %.2f\n",
+              fields, records[0], records[1], writes);
 }

@@ -6,17 +6,20 @@
 // ascend and sum to the trace; where the reduction leaves the iterations in
 // their range, the path without vectors converges too and its eigenvalues
 // agree, and each vector has norm 1 and satisfies A z = w z to a small
-// residual. At nm = n = 16, where ch takes its fast paths, every result has
-// the bits of the plain routines.
+// residual. At nm = n = 16 the fast paths, ch alone and the matrix in lanes
+// of a batch, give every result the bits of the plain routines.
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "eigen/eigen.hpp"
+#include "eigen/order16/order16.hpp"
+#include "sweep/hamiltonian.hpp"
 
 namespace {
 
@@ -32,37 +35,52 @@ struct Run {
   int ierr = 0;
 };
 
-Run solve(int nm, int n, const std::vector<double>& ar0, const std::vector<double>& ai0, int matz) {
+// ch, or with plain set ch_plain, on a fresh copy of the matrix.
+Run solve(int nm, int n, const std::vector<double>& ar0, const std::vector<double>& ai0, int matz,
+          bool plain = false) {
   std::vector<double> ar(ar0), ai(ai0);
   Run r;
   r.w.assign(n, 0.0);
   r.zr.assign(static_cast<std::size_t>(nm) * n, 0.0);
   r.zi.assign(static_cast<std::size_t>(nm) * n, 0.0);
   std::vector<double> fv1(n), fv2(n), fm1(2 * static_cast<std::size_t>(n));
-  eigen::ch(nm, n, ar.data(), ai.data(), r.w.data(), matz, r.zr.data(), r.zi.data(), fv1.data(),
-            fv2.data(), fm1.data(), r.ierr);
+  using Ch = void (*)(int, int, double*, double*, double*, int, double*, double*, double*,
+                      double*, double*, int&);
+  const Ch run = plain ? static_cast<Ch>(eigen::ch_plain) : eigen::ch;
+  run(nm, n, ar.data(), ai.data(), r.w.data(), matz, r.zr.data(), r.zi.data(), fv1.data(),
+      fv2.data(), fm1.data(), r.ierr);
   return r;
 }
 
-// ch's steps through the plain routines, for the order 16.
-Run plain(int nm, int n, const std::vector<double>& ar0, const std::vector<double>& ai0,
-          int matz) {
-  std::vector<double> ar(ar0), ai(ai0);
-  Run r;
-  r.w.assign(n, 0.0);
-  r.zr.assign(static_cast<std::size_t>(nm) * n, 0.0);
-  r.zi.assign(static_cast<std::size_t>(nm) * n, 0.0);
-  std::vector<double> fv1(n), fv2(n), fm1(2 * static_cast<std::size_t>(n));
-  eigen::htridi(nm, n, ar.data(), ai.data(), r.w.data(), fv1.data(), fv2.data(), fm1.data());
-  if (matz == 0) {
-    eigen::tqlrat(n, r.w.data(), fv2.data(), r.ierr);
-    return r;
+// The order 16 in the lanes of a batch: the matrix in three lanes beside the
+// program's Hamiltonian at D1 = 1 in the others (ch takes the plain routines
+// for a call alone); the results of the three.
+std::vector<Run> in_lanes(const std::vector<double>& ar0, const std::vector<double>& ai0,
+                          int matz) {
+  constexpr int n = 16, count = 5;
+  std::vector<double> ar[count], ai[count], fv1[count], fv2[count], fm1[count];
+  std::vector<Run> runs(count);
+  eigen::order16::Call calls[count];
+  for (int q = 0; q < count; ++q) {
+    ar[q] = ar0;
+    ai[q] = ai0;
+    if (q % 2 == 1) {  // a Hamiltonian of the sweep: J = -1, D1 = D2 = 1, E1 = 0.1, E2 = 0.2
+      std::vector<double> w(n);
+      sweep::build_spin_hamiltonian(-1.0, 1.0, 1.0, 0.1, 0.2, ar[q].data(), ai[q].data(), w.data());
+    }
+    runs[q].w.assign(n, 0.0);
+    runs[q].zr.assign(n * n, 0.0);
+    runs[q].zi.assign(n * n, 0.0);
+    fv1[q].assign(n, 0.0);
+    fv2[q].assign(n, 0.0);
+    fm1[q].assign(2 * n, 0.0);
+    calls[q] = {ar[q].data(), ai[q].data(), runs[q].w.data(), runs[q].zr.data(), runs[q].zi.data(),
+                fv1[q].data(), fv2[q].data(), fm1[q].data(), &runs[q].ierr};
   }
-  for (int i = 0; i < n; ++i) r.zr[i + static_cast<std::size_t>(i) * nm] = 1.0;
-  eigen::tql2(nm, n, r.w.data(), fv1.data(), r.zr.data(), r.ierr);
-  if (r.ierr == 0)
-    eigen::htribk(nm, n, ar.data(), ai.data(), fm1.data(), n, r.zr.data(), r.zi.data());
-  return r;
+  auto work = std::make_unique<eigen::order16::Workspace>();
+  eigen::order16::solve(eigen::order16::widest(), matz, calls, count, eigen::order16::Reads::all,
+                        *work);
+  return {runs[0], runs[2], runs[4]};
 }
 
 // The same bits, every not-a-number alike.
@@ -148,11 +166,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(values.ierr >= 0 && values.ierr <= n, "ierr outside 0..n", n, nm);
   require(vectors.ierr >= 0 && vectors.ierr <= n, "ierr outside 0..n", n, nm);
   if (n == 16 && nm == 16) {
-    for (const Run* fast : {&values, &vectors}) {
-      const Run ref = plain(nm, n, ar, ai, fast == &vectors ? 1 : 0);
-      require(fast->ierr == ref.ierr && same_bits(fast->w, ref.w) &&
-                  same_bits(fast->zr, ref.zr) && same_bits(fast->zi, ref.zi),
-              "the fast path's bits differ from the plain routines'", n, nm);
+    for (int matz : {0, 1}) {
+      const Run ref = solve(nm, n, ar, ai, matz, true);
+      std::vector<Run> fast_runs = in_lanes(ar, ai, matz);
+      fast_runs.push_back(matz ? vectors : values);  // ch alone
+      for (const Run& fast : fast_runs) {
+        require(fast.ierr == ref.ierr && same_bits(fast.w, ref.w) && same_bits(fast.zr, ref.zr) &&
+                    same_bits(fast.zi, ref.zi),
+                "the fast path's bits differ from the plain routines'", n, nm);
+      }
     }
   }
 

@@ -6,6 +6,23 @@ namespace eigen {
 
 void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
         double* fv1, double* fv2, double* fm1, int& ierr) {
+  // The program's own order has fast paths of its own, with the same results.
+  if (order16::takes(nm, n)) {
+    const order16::Call call{ar, ai, w, zr, zi, fv1, fv2, fm1, &ierr};
+    order16::Workspace work;
+    order16::solve(order16::widest(), matz, &call, 1, order16::Reads::all, work);
+    return;
+  }
+  ch_plain(nm, n, ar, ai, w, matz, zr, zi, fv1, fv2, fm1, ierr);
+}
+
+void ch_plain(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
+              double* fv1, double* fv2, double* fm1, int& ierr) {
+  ch_plain(nm, n, ar, ai, w, matz, zr, zi, fv1, fv2, fm1, ierr, htribk);
+}
+
+void ch_plain(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
+              double* fv1, double* fv2, double* fm1, int& ierr, BackTransform back) {
   if (n < 1) {
     ierr = 0;
     return;
@@ -14,13 +31,6 @@ void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, 
   // for orders beyond 214748364 instead of overflowing.
   if (n > nm) {
     ierr = static_cast<int>(10 * static_cast<long long>(n));
-    return;
-  }
-
-  // The program's own order has fast paths of its own, with the same results.
-  if (order16::takes(nm, n)) {
-    const order16::Call call{ar, ai, w, zr, zi, fv1, fv2, fm1, &ierr};
-    order16::solve(matz, &call, 1);
     return;
   }
 
@@ -42,7 +52,7 @@ void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, 
   }
   tql2(nm, n, w, fv1, zr, ierr);
   if (ierr != 0) return;
-  htribk(nm, n, ar, ai, fm1, n, zr, zi);
+  back(nm, n, ar, ai, fm1, n, zr, zi);
 }
 
 }  // namespace eigen

@@ -31,6 +31,19 @@ inline constexpr int max_sweeps = 30;
 void ch(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr, double* zi,
         double* fv1, double* fv2, double* fm1, int& ierr);
 
+// A routine with the arguments and the results of htribk.
+using BackTransform = void (*)(int nm, int n, const double* ar, const double* ai,
+                               const double* tau, int m, double* zr, double* zi);
+
+// ch through the plain routines alone, at every order: the reference that
+// the fast paths ch takes at the order 16 (order16/) agree with bit for bit.
+// back: htribk, or a fast path with its results (a single matrix of the
+// order 16 takes one).
+void ch_plain(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr,
+              double* zi, double* fv1, double* fv2, double* fm1, int& ierr);
+void ch_plain(int nm, int n, double* ar, double* ai, double* w, int matz, double* zr,
+              double* zi, double* fv1, double* fv2, double* fm1, int& ierr, BackTransform back);
+
 // Householder reduction of the Hermitian matrix ar + i ai to the real
 // symmetric tridiagonal matrix with diagonal d and sub-diagonal e (e(i)
 // couples rows i-1 and i, e(1) = 0), e2 the squares of e, tau the phase

@@ -1,6 +1,7 @@
 #include "sweep/dimerscan.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "eigen/eigen.hpp"
@@ -8,6 +9,9 @@
 #include "model/record_layout.hpp"
 #include "sweep/hamiltonian.hpp"
 #include "sweep/passes.hpp"
+#include "sweep/records.hpp"
+#include "textio/efield.hpp"
+#include "textio/run.hpp"
 #include "textio/statements.hpp"
 
 namespace {
@@ -101,22 +105,32 @@ void MAIN__() {
   std::int64_t passes_written = 0;
 
   // Sixteen records of D1 and each energy, ascending, and one of D1 and the
-  // gap; then, when an interrupt came, the end of the run.
-  const auto write_pass = [&record, &passes_written](const sweep::Pass& pass) {
+  // gap, laid straight into the windows where they fit; then, when an
+  // interrupt came, the end of the run.
+  textio::UnitTable& units = textio::installed().units();
+  const auto write_pass = [&record, &passes_written, &units](const sweep::Pass& pass) {
     if (pass.ierr != 0) refuse_unconverged(pass.ierr);
     const double D1 = pass.D1;
     const double* w = pass.w;
+    char d1[sweep::field_width];
+    textio::format_e_field(d1, D1, sweep::field_width, sweep::field_digits);
     for (int i = 0; i < sweep::Pass::n; ++i) {
+      if (sweep::lay_record(units.find(levels_unit), d1, w[i])) continue;
       textio::write(at(line::level_record), levels_unit, record, {D1, w[i]});
     }
     const double gap = w[2] - w[0];
-    textio::write(at(line::gap_record), gap_unit, record, {D1, gap});
+    if (!sweep::lay_record(units.find(gap_unit), d1, gap)) {
+      textio::write(at(line::gap_record), gap_unit, record, {D1, gap});
+    }
     ++passes_written;
     if (textio::interrupted()) end_interrupted(passes_written);
   };
 
-  // For each pass: build, solve (a batch at a time), write.
-  sweep::PassBatch batch(matz);
+  // For each pass: build, solve (a batch at a time), write. The batch, some
+  // hundred KiB with its work arrays, is taken from the heap once, so that
+  // the sweep runs in a small stack and allocates nothing per pass.
+  const auto owned = std::make_unique<sweep::PassBatch>(matz);
+  sweep::PassBatch& batch = *owned;
   for (std::int64_t kpass = 1;; ++kpass) {
     // D1 afresh from the pass counter, never accumulated.
     const double D1 = passes::d1_of(kpass, D1min, step);

@@ -14,7 +14,8 @@ void PassBatch::solve() {
     calls[k] = {p.ar, p.ai, p.w, p.zr, p.zi, p.fv1, p.fv2, p.fm1, &p.ierr};
   }
   // The sweep reads w and ierr of each pass, nothing else.
-  eigen::order16::solve(matz_, calls, count_, eigen::order16::Reads::values);
+  eigen::order16::solve(eigen::order16::widest(), matz_, calls, count_,
+                        eigen::order16::Reads::values, work_);
 }
 
 }  // namespace sweep

@@ -4,6 +4,7 @@
 // would get from ch alone.
 #pragma once
 
+#include "eigen/order16/order16.hpp"
 #include "model/eigen_arrays.hpp"
 #include "sweep/hamiltonian.hpp"
 
@@ -17,8 +18,8 @@ struct Pass : model::EigenArrays {
 
 class PassBatch {
  public:
-  // Passes diagonalised together: eight run side by side.
-  static constexpr int size = 8;
+  // Passes diagonalised together, side by side.
+  static constexpr int size = eigen::order16::batch;
 
   explicit PassBatch(int matz) : matz_(matz) {}  // cppcheck-suppress uninitMemberVar ; each slot is filled by next before it is solved or read
 
@@ -48,6 +49,7 @@ class PassBatch {
   int matz_;
   int count_ = 0;
   Pass passes_[size];
+  eigen::order16::Workspace work_;
 };
 
 }  // namespace sweep

@@ -89,6 +89,25 @@ class Connection {
     return end_statement_through();
   }
 
+  // A write statement of one record of size characters laid by the caller
+  // straight into the window, where the statement needs nothing but room
+  // there (a buffered connection for writing that has had its first record,
+  // no old contents after it, room for the record and its line end): the
+  // place for the characters, and end_laid_record(size) after them ends the
+  // statement as its steps would. nullptr: the statement takes its steps.
+  char* room_for_record(std::size_t size) {
+    const bool plain = !unbuffered_ && !lost_ && direction_ != Direction::read &&
+                       end_file_ == EndFile::at_end && (standard_ || records_ > 0);
+    return plain && size + 2 <= window_size - used_ ? window_.data() + used_ : nullptr;
+  }
+  void end_laid_record(std::size_t size) {
+    used_ += size;
+    window_[used_] = '\r';
+    window_[used_ + 1] = '\n';
+    used_ += 2;
+    ++records_;
+  }
+
   // Why the last step that returned false failed.
   const IoError& failure() const { return failure_; }
 

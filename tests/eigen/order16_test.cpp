@@ -1,10 +1,15 @@
-// The fast paths of the order 16 against the plain routines, bit for bit: at
-// every width this processor has, in batches of one to nine calls,
-// on the program's Hamiltonians and on matrices that take every branch of
-// the reduction, also where the two of a pair take different ones.
+// The fast paths of the order 16 against the plain routines (ch_plain), bit
+// for bit: at every width, in batches of one to nine calls, each matrix in
+// every place of a batch, on the program's Hamiltonians and on matrices whose
+// reduction leaves the common way (handed to htridi itself) and whose QL
+// iterations do not converge (ierr and the values left). A width this
+// processor lacks is skipped, and the test says so.
 #include <array>
+#include <limits>
+#include <memory>
+#include <string>
 
-#include "eigen/order16/kernels.hpp"
+#include "eigen/order16/htridi_lanes.hpp"
 #include "eigen/order16/order16.hpp"
 #include "eigen_test_support.hpp"
 #include "sweep/hamiltonian.hpp"
@@ -35,6 +40,9 @@ std::vector<Matrix> cases() {
   for (int k = 1; k <= n; ++k)
     for (int i = 1; i <= n; ++i) scaled(i, k) *= std::ldexp(1.0, 40 * ((i + k) % 5 - 2));
   matrices.push_back(scaled);
+  Matrix infinite = make_hermitian(n, Kind::random);  // tqlrat does not converge
+  infinite(12, 12) = std::numeric_limits<double>::infinity();
+  matrices.push_back(infinite);
   // The program's own: J, D1 (= D2), E1/D1, E2/D2.
   const double passes[][4] = {{-1, 0, 0, 0}, {-1, 0.5, 0.1, 0.2}, {-1, 17, 0.1, 0.2},
                               {3.7, -4, 1.0 / 3, 0.05}, {0, 0, 0, 0}};
@@ -63,21 +71,13 @@ struct Arrays {
     fv2.fill(qnan);
     fm1.fill(qnan);
   }
-  eigen::order16::Reduction reduction() {
-    return {ar.data(), ai.data(), w.data(), fv1.data(), fv2.data(), fm1.data()};
-  }
   eigen::order16::Call call() {
     return {ar.data(), ai.data(), w.data(), zr.data(), zi.data(), fv1.data(), fv2.data(),
             fm1.data(), &ierr};
   }
-  // ch's steps through the plain routines.
   void plain(int matz) {
-    eigen::htridi(n, n, ar.data(), ai.data(), w.data(), fv1.data(), fv2.data(), fm1.data());
-    if (matz == 0) return eigen::tqlrat(n, w.data(), fv2.data(), ierr);
-    for (int k = 1; k <= n; ++k)
-      for (int i = 1; i <= n; ++i) zr[(k - 1) * n + i - 1] = i == k ? 1.0 : 0.0;
-    eigen::tql2(n, n, w.data(), fv1.data(), zr.data(), ierr);
-    if (ierr == 0) eigen::htribk(n, n, ar.data(), ai.data(), fm1.data(), n, zr.data(), zi.data());
+    eigen::ch_plain(n, n, ar.data(), ai.data(), w.data(), matz, zr.data(), zi.data(),
+                    fv1.data(), fv2.data(), fm1.data(), ierr);
   }
   // Bits of w and ierr, what the sweep reads.
   std::vector<std::uint64_t> values() const {
@@ -98,105 +98,98 @@ struct Arrays {
   }
 };
 
-TEST(Order16, EveryWidthAndBatchGivesTheBitsOfThePlainRoutines) {
+// ch itself, at the program's width.
+TEST(Order16, ChGivesTheBitsOfThePlainRoutines) {
+  for (int matz : {0, 1})
+    for (const Matrix& h : cases()) {
+      Arrays fast(h), plain(h);
+      eigen::ch(n, n, fast.ar.data(), fast.ai.data(), fast.w.data(), matz, fast.zr.data(),
+                fast.zi.data(), fast.fv1.data(), fast.fv2.data(), fast.fm1.data(), fast.ierr);
+      plain.plain(matz);
+      EXPECT_EQ(fast.bits(), plain.bits()) << "matz " << matz;
+    }
+  EXPECT_TRUE(eigen::order16::has(eigen::order16::widest()));
+}
+
+class Order16Width : public testing::TestWithParam<eigen::order16::Width> {};
+
+TEST_P(Order16Width, EveryBatchGivesTheBitsOfThePlainRoutines) {
+  const eigen::order16::Width width = GetParam();
+  if (!eigen::order16::has(width))
+    GTEST_SKIP() << "this processor lacks vectors of " << int(width) << " lanes: not run";
   const std::vector<Matrix> matrices = cases();
   const int count = static_cast<int>(matrices.size());
-  int widths = 0;
+  auto work = std::make_unique<eigen::order16::Workspace>();
   for (int matz : {0, 1}) {
-    std::vector<std::vector<std::uint64_t>> plain;
+    std::vector<Arrays> plain;
+    int failures = 0;
     for (const Matrix& h : matrices) {
-      Arrays a(h);
-      a.plain(matz);
-      plain.push_back(a.bits());
+      plain.emplace_back(h);
+      plain.back().plain(matz);
+      failures += plain.back().ierr != 0;
     }
-    for (int m = 0; m < count; ++m) {  // ch itself, at the widest width
-      SCOPED_TRACE(testing::Message() << "ch, matz " << matz << ", matrix " << m);
-      Arrays a(matrices[m]);
-      eigen::ch(n, n, a.ar.data(), a.ai.data(), a.w.data(), matz, a.zr.data(), a.zi.data(),
-                a.fv1.data(), a.fv2.data(), a.fm1.data(), a.ierr);
-      EXPECT_EQ(a.bits(), plain[m]);
+    // tqlrat fails on the infinite ones; no input is known on which tql2
+    // needs more sweeps than it may make.
+    if (matz == 0) {
+      EXPECT_GT(failures, 0) << "no case of non-convergence";
     }
-    for (eigen::order16::Width width : eigen::order16::all_widths) {
-      if (!eigen::order16::has(width)) continue;
-      widths += matz;
-      for (int size = 1; size <= 9; ++size)
-        for (int first = 0; first < count; ++first) {  // each matrix in every place of a batch
-          SCOPED_TRACE(testing::Message() << "width " << int(width) << ", matz " << matz
-                                          << ", batch of " << size << " from matrix " << first);
+    for (int size = 1; size <= 9; ++size)
+      for (int first = 0; first < count; ++first)
+        for (auto reads : {eigen::order16::Reads::all, eigen::order16::Reads::values}) {
+          SCOPED_TRACE(testing::Message() << "matz " << matz << ", batch of " << size
+                                          << " from matrix " << first << ", reads "
+                                          << int(reads));
           std::vector<Arrays> batch;
           for (int q = 0; q < size; ++q) batch.emplace_back(matrices[(first + q) % count]);
           std::vector<eigen::order16::Call> calls;
           for (Arrays& a : batch) calls.push_back(a.call());
-          eigen::order16::solve(width, matz, calls.data(), size);
-          for (int q = 0; q < size; ++q)
-            EXPECT_EQ(batch[q].bits(), plain[(first + q) % count]) << "call " << q;
-          // A caller that reads only w and ierr gets their bits.
-          std::vector<Arrays> sweep;
-          for (int q = 0; q < size; ++q) sweep.emplace_back(matrices[(first + q) % count]);
-          calls.clear();
-          for (Arrays& a : sweep) calls.push_back(a.call());
-          eigen::order16::solve(width, matz, calls.data(), size, eigen::order16::Reads::values);
+          eigen::order16::solve(width, matz, calls.data(), size, reads, *work);
           for (int q = 0; q < size; ++q) {
-            Arrays alone(matrices[(first + q) % count]);
-            alone.plain(matz);
-            EXPECT_EQ(sweep[q].values(), alone.values()) << "call " << q << ", values only";
+            const Arrays& expected = plain[(first + q) % count];
+            if (reads == eigen::order16::Reads::all) {
+              EXPECT_EQ(batch[q].bits(), expected.bits()) << "call " << q;
+            } else {  // what the sweep reads: w and ierr
+              EXPECT_EQ(batch[q].values(), expected.values()) << "call " << q;
+            }
           }
         }
-    }
   }
-  // The widest width is one the processor has; two lanes run everywhere.
-  EXPECT_TRUE(eigen::order16::has(eigen::order16::widest()));
-  EXPECT_TRUE(eigen::order16::has(eigen::order16::Width::two));
-  RecordProperty("widths", widths);
 }
 
-// Eight reductions at once, one in each lane: on eight of the program's
-// Hamiltonians they take the common way and give htridi's bits; with a zero
-// row, a negligible element or a not-a-number in one of them they give up
-// before writing anything.
-TEST(Order16, EightInLanesGiveTheBitsOfHtridiOrWriteNothing) {
+INSTANTIATE_TEST_SUITE_P(Widths, Order16Width, testing::ValuesIn(eigen::order16::all_widths),
+                         [](const auto& info) { return std::to_string(int(info.param)) + "_lanes"; });
+
+// The reduction in lanes hands on exactly the calls whose matrices leave the
+// common way (a zero row, a negligible element, a not-a-number), writing
+// nothing of them, and gives the others htridi's bits.
+TEST(Order16, ReductionInLanesHandsOnTheOddOnes) {
   std::vector<Matrix> program;
-  for (int q = 0; q < 8; ++q) {
+  for (int q = 0; q < eigen::order16::batch; ++q)
     program.push_back(program_matrix(q % 3 - 1.5, 2.5 * q - 6, 0.1 * q, 0.3));
-  }
   Matrix with_nan = program[3];
   with_nan(9, 2) = {0.5, qnan};
   const Matrix odd_ones[] = {make_hermitian(n, Kind::zero_rows), with_negligible_element(n),
                              with_nan};
-  for (eigen::order16::Width width : eigen::order16::all_widths) {
-    if (!eigen::order16::has(width)) continue;
-    for (int odd = -1; odd < static_cast<int>(std::size(odd_ones)); ++odd) {
-      SCOPED_TRACE(testing::Message() << "width " << int(width) << ", odd matrix " << odd);
-      std::vector<Arrays> batch, plain;
-      for (int q = 0; q < 8; ++q) {
-        const Matrix& h = odd >= 0 && q == 5 ? odd_ones[odd] : program[q];
-        batch.emplace_back(h);
-        plain.emplace_back(h);
-      }
-      std::vector<eigen::order16::Reduction> reductions;
-      for (Arrays& a : batch) reductions.push_back(a.reduction());
-      const std::vector<Arrays> before = batch;
-      // Only d and e2 asked for: their bits, nothing else written.
-      std::vector<Arrays> values_only = batch;
-      std::vector<eigen::order16::Reduction> values_reductions;
-      for (Arrays& a : values_only) values_reductions.push_back(a.reduction());
-      EXPECT_EQ(eigen::order16::reduce_in_lanes(width, values_reductions.data(), true), odd < 0);
-      const bool common = eigen::order16::reduce_in_lanes(width, reductions.data());
-      EXPECT_EQ(common, odd < 0);
-      for (int q = 0; q < 8; ++q) {
-        Arrays expected = before[q];
-        expected.w = batch[q].w;
-        expected.fv2 = batch[q].fv2;
-        EXPECT_EQ(values_only[q].bits(), expected.bits()) << "matrix " << q << ", values only";
-      }
-      for (int q = 0; q < 8; ++q) {
-        Arrays& p = plain[q];
-        if (common) {
-          eigen::htridi(n, n, p.ar.data(), p.ai.data(), p.w.data(), p.fv1.data(), p.fv2.data(),
-                        p.fm1.data());
-        }
-        EXPECT_EQ(batch[q].bits(), common ? p.bits() : before[q].bits()) << "matrix " << q;
-      }
+  auto work = std::make_unique<eigen::order16::Work<2>>();
+  for (int odd = -1; odd < static_cast<int>(std::size(odd_ones)); ++odd) {
+    SCOPED_TRACE(testing::Message() << "odd matrix " << odd);
+    std::vector<Arrays> batch, plain;
+    for (int q = 0; q < eigen::order16::batch; ++q) {
+      const Matrix& h = odd >= 0 && q == 5 ? odd_ones[odd] : program[q];
+      batch.emplace_back(h);
+      plain.emplace_back(h);
+    }
+    std::vector<eigen::order16::Call> calls;
+    for (Arrays& a : batch) calls.push_back(a.call());
+    const unsigned handed_on =
+        eigen::order16::htridi_lanes<2>(calls.data(), eigen::order16::batch, false, *work);
+    EXPECT_EQ(handed_on, odd < 0 ? 0u : 1u << 5);
+    for (int q = 0; q < eigen::order16::batch; ++q) {
+      Arrays& p = plain[q];
+      if (!(handed_on >> q & 1u))
+        eigen::htridi(n, n, p.ar.data(), p.ai.data(), p.w.data(), p.fv1.data(), p.fv2.data(),
+                      p.fm1.data());
+      EXPECT_EQ(batch[q].bits(), p.bits()) << "matrix " << q;
     }
   }
 }

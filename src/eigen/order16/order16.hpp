@@ -1,11 +1,18 @@
-// Fast paths of ch for the program's own order, nm = n = 16: several calls
-// at once and the Householder reduction in vector lanes. Every call gets,
-// bit for bit, the results of the plain routines alone.
+// The fast paths of ch at the program's own order, nm = n = 16: the calls of
+// a batch run side by side, one call in each lane of every value, through one
+// lane version of each routine. Every call gets, bit for bit, the results of
+// the plain routines alone. The way from ch: solve (solve.cpp) takes the
+// calls batch by batch to the kernel of the width (widths.hpp), solve_batch<W>
+// (batch.hpp), which runs the lane kernels htridi_lanes, tqlrat_lanes and
+// tql2_lanes, and htribk_columns.
 #pragma once
 
 namespace eigen::order16 {
 
 inline constexpr int n = 16;
+
+// Calls diagonalised side by side, one in each lane.
+inline constexpr int batch = 8;
 
 // Whether ch(nm, n, ...) can take the fast paths.
 constexpr bool takes(int nm, int order) { return nm == n && order == n; }
@@ -23,26 +30,28 @@ struct Call {
   int* ierr;
 };
 
-// The calls of a batch, each with the results it would get alone; eight at
-// a time they run side by side.
-//
-// reads tells what the caller reads of the results: everything ch returns,
-// or, when matz is 0, only w and ierr (the level sweep), which then keep
-// their bits while the reduction data that only the eigenvectors need
-// (ar, ai, fv1, fm1) may be left unwritten.
+// What the caller reads of the results: everything ch returns, or, when
+// matz is 0, only w and ierr (the level sweep), which then keep their bits
+// while the reduction data that only the eigenvectors need (ar, ai, fv1,
+// fm1) may be left unwritten.
 enum class Reads { all, values };
-void solve(int matz, const Call* calls, int count, Reads reads = Reads::all);
 
-// Lanes of the vectors the reduction runs its rows in: two on every
-// processor, four with AVX2 and eight with AVX-512 on x86-64.
+// Lanes of the vectors: two on every processor, four with AVX2 and eight
+// with AVX-512 on x86-64.
 enum class Width { two = 2, four = 4, eight = 8 };
 inline constexpr Width all_widths[] = {Width::two, Width::four, Width::eight};
 
-// Whether this processor runs the width; the widest it runs.
+// Whether this processor runs the width; the widest it runs, asked once.
 bool has(Width width);
 Width widest();
 
-// solve at one width, which the processor must have.
-void solve(Width width, int matz, const Call* calls, int count, Reads reads = Reads::all);
+// The work arrays of a batch, the caller's like every other array: two
+// 16 x 16 matrices and five vectors of lanes.
+struct Workspace {
+  alignas(64) unsigned char bytes[sizeof(double) * batch * n * (2 * n + 5)];
+};
+
+// ch for each of count calls, batch by batch, at a width the processor has.
+void solve(Width width, int matz, const Call* calls, int count, Reads reads, Workspace& work);
 
 }  // namespace eigen::order16
