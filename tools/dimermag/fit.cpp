@@ -164,6 +164,22 @@ Run minimise(Residuals& r, Vector x) {
   return run;
 }
 
+// Throws when a column of the Jacobian jac (of the scaled variables) is too
+// small: a step of a parameter's scale that moves the model by less than the
+// differences resolve does not act on the data to first order. Their noise is
+// about 1e-9 of the data; a parameter that acts at all moves the data by far
+// more than 1e-6 of them (tip by its scale, 1e-4 cm3 mol-1, moves chi by
+// about 1e-3 of it). at: the parameters' values.
+void acting(const Problem& pb, const Matrix& jac, const std::vector<double>& at) {
+  constexpr double unresolved = 1e-6;
+  const double data_norm =
+      Eigen::Map<const Vector>(pb.data.y.data(), static_cast<Eigen::Index>(pb.data.y.size())).norm();
+  for (std::size_t k = 0; k < at.size(); ++k)
+    if (!(jac.col(static_cast<Eigen::Index>(k)).norm() > unresolved * data_norm))
+      throw common::Failure("the Jacobian is singular: the data do not change with " +
+                            pb.vary.names[k] + " at " + shortest(at[k]));
+}
+
 std::string fixed(const char* format, double v) {
   char text[64];
   std::snprintf(text, sizeof text, format, v);
@@ -248,6 +264,16 @@ Outcome fit(const Problem& pb, const Progress& progress) {
   }
 
   Residuals r(pb, base, scale, progress);
+  // A parameter that does not act at the start would wander off unchecked.
+  {
+    Matrix jac(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(np));
+    if (r.df(starts[0], jac) != 0)
+      throw common::Failure("the model is not a finite number at the start values");
+    std::vector<double> at(np);
+    for (std::size_t k = 0; k < np; ++k) at[k] = starts[0][static_cast<Eigen::Index>(k)] * scale[k];
+    acting(pb, jac, at);
+    r.evaluations = 0;
+  }
   std::vector<Run> runs;
   for (std::size_t s = 0; s < starts.size(); ++s) {
     r.start = static_cast<int>(s + 1);
@@ -273,12 +299,9 @@ Outcome fit(const Problem& pb, const Progress& progress) {
   // The Jacobian of the values at the minimum, its columns scaled to norm 1.
   Matrix jac(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(np));
   r.df(x, jac);
+  acting(pb, jac, m.value);
   for (std::size_t k = 0; k < np; ++k) jac.col(static_cast<Eigen::Index>(k)) /= scale[k];
   Vector norm = jac.colwise().norm().transpose();
-  for (std::size_t k = 0; k < np; ++k)
-    if (!(norm[static_cast<Eigen::Index>(k)] > 0.0))
-      throw common::Failure("the Jacobian is singular: the data do not change with " +
-                            pb.vary.names[k]);
   const Matrix unit = jac * norm.cwiseInverse().asDiagonal();
   Eigen::JacobiSVD<Matrix> svd(unit, Eigen::ComputeThinV);
   const Vector sv = svd.singularValues();
