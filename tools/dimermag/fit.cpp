@@ -481,15 +481,17 @@ std::string curve_svg(const Problem& pb, const Outcome& o, const std::string& fi
     out += t;
   }
   out += "\"/>\n";
-  // Legend and note.
+  // Legend (bottom right, where rising curves leave room) and note.
   std::snprintf(t, sizeof t,
                 "<circle cx=\"%d\" cy=\"%d\" r=\"3\" fill=\"none\" stroke=\"#1f77b4\"/><text x=\"%d\" y=\"%d\">data</text>\n"
                 "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"#d62728\" stroke-width=\"1.5\"/><text x=\"%d\" y=\"%d\">fit</text>\n",
-                right - 90, top + 18, right - 78, top + 22, right - 96, top + 38, right - 84, top + 38, right - 78, top + 42);
+                right - 90, bottom - 42, right - 78, bottom - 38, right - 96, bottom - 22, right - 84,
+                bottom - 22, right - 78, bottom - 18);
   out += t;
   std::string note = common::printable(file) + ":";
   for (std::size_t k = 0; k < o.best.value.size(); ++k)
-    note += " " + pb.vary.names[k] + " = " + fixed("%.6g", o.best.value[k]) + " \u00b1 " + fixed("%.2g", o.best.error[k]) + ";";
+    note += (k == 0 ? " " : "; ") + pb.vary.names[k] + " = " + fixed("%.6g", o.best.value[k]) +
+            " \u00b1 " + fixed("%.2g", o.best.error[k]);
   std::string escaped;
   for (char c : note) {
     if (c == '&') escaped += "&amp;";

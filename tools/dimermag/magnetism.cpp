@@ -179,6 +179,8 @@ std::vector<double> magnetisation(const Sample& s, const std::vector<double>& B,
     const double g1 = std::sqrt(g2_along(s.p.ion1, d.u));
     const double g2 = std::sqrt(g2_along(s.p.ion2, d.u));
     for (std::size_t k = 0; k < B.size(); ++k) {
+      // No field, no moment: the levels' moments then cancel but for rounding.
+      if (B[k] == 0.0) continue;
       const double pair = thermal_moment(levels(h0, z, B[k]), T);
       const double ions = free_ion_moment(g1, B[k], T) + free_ion_moment(g2, B[k], T);
       M[k] += d.weight * ((1.0 - s.rho) * pair + s.rho * ions);
