@@ -40,37 +40,39 @@ double free_ion_moment(double g, double B, double T) {
 
 }  // namespace
 
+namespace {
+
+// P_n(z) and P_n'(z) by the three-term recurrence
+// j P_j = (2j - 1) z P_j-1 - (j - 1) P_j-2, and P_n' = n (z P_n - P_n-1) / (z^2 - 1).
+void legendre(int count, double z, double& p, double& dp) {
+  double p0 = 1.0, p1 = z;
+  for (int j = 2; j <= count; ++j) {
+    const double p2 = ((2.0 * j - 1.0) * z * p1 - (j - 1.0) * p0) / j;
+    p0 = p1;
+    p1 = p2;
+  }
+  p = p1;
+  dp = count * (z * p1 - p0) / (z * z - 1.0);
+}
+
+}  // namespace
+
 void gauss_legendre(int count, std::vector<double>& x, std::vector<double>& w) {
   x.assign(count, 0.0);
   w.assign(count, 0.0);
   // Node k is the root of P_n near cos(pi (k - 1/4) / (n + 1/2)), refined by
   // Newton's method; its weight is 2 / ((1 - x^2) P_n'(x)^2).
+  constexpr int max_steps = 100;
   for (int k = 1; k <= (count + 1) / 2; ++k) {
     double z = std::cos(std::numbers::pi * (k - 0.25) / (count + 0.5));
-    double dp = 0.0;
-    for (int it = 0; it < 100; ++it) {
-      // P_n(z) and P_n-1(z) by the three-term recurrence
-      // j P_j = (2j - 1) z P_j-1 - (j - 1) P_j-2.
-      double p0 = 1.0, p1 = z;
-      for (int j = 2; j <= count; ++j) {
-        const double p2 = ((2.0 * j - 1.0) * z * p1 - (j - 1.0) * p0) / j;
-        p0 = p1;
-        p1 = p2;
-      }
-      // P_n'(z) = n (z P_n - P_n-1) / (z^2 - 1).
-      dp = count * (z * p1 - p0) / (z * z - 1.0);
-      const double step = p1 / dp;
+    double p = 0.0, dp = 0.0;
+    for (int it = 0; it < max_steps; ++it) {
+      legendre(count, z, p, dp);
+      const double step = p / dp;
       z -= step;
       if (std::abs(step) <= 1e-16) break;
     }
-    // Recompute the derivative at the converged node.
-    double p0 = 1.0, p1 = z;
-    for (int j = 2; j <= count; ++j) {
-      const double p2 = ((2.0 * j - 1.0) * z * p1 - (j - 1.0) * p0) / j;
-      p0 = p1;
-      p1 = p2;
-    }
-    dp = count * (z * p1 - p0) / (z * z - 1.0);
+    legendre(count, z, p, dp);  // the derivative at the converged node
     const double weight = 2.0 / ((1.0 - z * z) * dp * dp);
     x[k - 1] = -z;
     x[count - k] = z;
