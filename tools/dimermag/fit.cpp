@@ -201,8 +201,11 @@ Varied parse_vary(const std::string& text) {
                             known_list + ")");
     for (const std::string& other : v.names) {
       if (other == name) throw common::Failure("--vary: " + name + " is given twice");
-      if (overlap(other, name))
-        throw common::Failure("--vary: " + other + " and " + name + " set the same values");
+      if (overlap(other, name)) {
+        std::string text = "--vary: " + other;
+        text += " and " + name;
+        throw common::Failure(text + " set the same values");
+      }
     }
     v.names.push_back(name);
     if (comma == std::string::npos) break;
@@ -304,7 +307,7 @@ Outcome fit(const Problem& pb, const Progress& progress) {
   Vector norm = jac.colwise().norm().transpose();
   const Matrix unit = jac * norm.cwiseInverse().asDiagonal();
   Eigen::JacobiSVD<Matrix> svd(unit, Eigen::ComputeThinV);
-  const Vector sv = svd.singularValues();
+  const Vector& sv = svd.singularValues();
   // Columns that are this close to dependent cannot be told apart by the
   // data: the differences of the model are no better than about 1e-10.
   constexpr double singular = 1e-8;
@@ -321,7 +324,7 @@ Outcome fit(const Problem& pb, const Progress& progress) {
   }
   // cov = s^2 (J^T J)^-1, s^2 = RSS / (n - p), from the SVD of the scaled J.
   const double s2 = m.rss / static_cast<double>(n - np);
-  const Matrix v = svd.matrixV();
+  const Matrix& v = svd.matrixV();
   const Matrix inner = v * sv.cwiseAbs2().cwiseInverse().asDiagonal() * v.transpose();
   const Matrix cov = s2 * norm.cwiseInverse().asDiagonal() * inner * norm.cwiseInverse().asDiagonal();
   m.error.resize(np);

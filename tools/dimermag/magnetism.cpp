@@ -25,13 +25,14 @@ double g2_along(const model::Ion& ion, const std::array<double, 3>& u) {
 
 // The moment along the field (muB) of a free S = 3/2 ion with g along the
 // field g at B (T) and T (K): g S B_S(x), the Brillouin function of
-// x = g muB S B / kB T, from its levels E_m = m g muB B.
+// g muB S B / kB T, from its levels E_m = m g muB B, m = -3/2 .. 3/2.
 double free_ion_moment(double g, double B, double T) {
   double num = 0.0, den = 0.0;
   const double x = g * model::mu_B * B / (k_B * T);
-  for (double m = -s_ion; m <= s_ion; m += 1.0) {
+  for (int k = 0; k < 4; ++k) {
+    const double m = k - s_ion;
     // The lowest level, m = -3/2, has weight 1.
-    const double w = std::exp(-(m + s_ion) * x);
+    const double w = std::exp(-k * x);
     num += -m * g * w;
     den += w;
   }
@@ -122,8 +123,8 @@ Levels levels(const model::Matrix& h0, const model::Matrix& z, double B) {
                           " did not converge in 30 iterations at B = " + std::to_string(B) +
                           " T: the parameters are too large");
   for (int j = 0; j < n; ++j) {
-    const double* vr = zr + j * n;
-    const double* vi = zi + j * n;
+    const double* vr = &zr[static_cast<std::ptrdiff_t>(j) * n];
+    const double* vi = &zi[static_cast<std::ptrdiff_t>(j) * n];
     // <v| z |v> / <v|v>, the real part (z is Hermitian).
     double zz = 0.0, norm = 0.0;
     for (int c = 0; c < n; ++c) {

@@ -138,12 +138,17 @@ Options parse(const std::vector<std::string>& args) {
   std::string text;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
+    // Options that only store their text.
+    if (value_of(args, i, "--T", o.T, gT) ||
+        (o.command == "magnetisation" && value_of(args, i, "--B", o.B, gB)) ||
+        (fit && value_of(args, i, "--vary", o.vary, gvary)) ||
+        (fit && value_of(args, i, "-o", o.out, gout)) ||
+        (fit && value_of(args, i, "--plot", o.plot, gplot)) || o.model.take(args, i))
+      continue;
     if (a == "--powder") {
       o.powder = true;
     } else if (a == "--csv" && !fit) {
       o.csv = true;
-    } else if (value_of(args, i, "--T", o.T, gT)) {
-    } else if (o.command == "magnetisation" && value_of(args, i, "--B", o.B, gB)) {
     } else if (value_of(args, i, "--rho", text, grho)) {
       o.rho = common::number(text, "--rho");
       if (o.rho < 0.0 || o.rho > 1.0) throw common::Failure("option --rho: R must lie between 0 and 1");
@@ -157,10 +162,6 @@ Options parse(const std::vector<std::string>& args) {
       if (s < 0.0 || s != std::floor(s) || s > 9007199254740992.0)
         throw common::Failure("option --seed: N must be a whole number from 0 to 2^53");
       o.seed = static_cast<std::uint64_t>(s);
-    } else if (fit && value_of(args, i, "--vary", o.vary, gvary)) {
-    } else if (fit && value_of(args, i, "-o", o.out, gout)) {
-    } else if (fit && value_of(args, i, "--plot", o.plot, gplot)) {
-    } else if (o.model.take(args, i)) {
     } else if (fit && o.data.empty() && (a.empty() || a[0] != '-' || a == "-")) {
       o.data = a;
     } else {
