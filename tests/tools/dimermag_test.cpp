@@ -76,18 +76,28 @@ struct Reference {
                   ions[i]->gz * u[2] * s[i][2]);
     return z;
   }
-  // M (muB) along u at B, T: Boltzmann average of -<i|Z|i>.
-  double moment(const std::array<double, 3>& u, double B, double T) const {
+  // The levels at B along u and their moments -<i|Z|i> (muB).
+  struct Levels {
+    Eigen::Matrix<double, 16, 1> e, m;
+    // Their Boltzmann average at T.
+    double moment(double T) const {
+      double num = 0, den = 0;
+      for (int i = 0; i < 16; ++i) {
+        const double w = std::exp(-(e[i] - e[0]) / (kB * T));
+        num += m[i] * w;
+        den += w;
+      }
+      return num / den;
+    }
+  };
+  Levels levels(const std::array<double, 3>& u, double B) const {
     const M16 z = zeeman(u);
     Eigen::SelfAdjointEigenSolver<M16> es(h0 + B * z);
-    const auto& e = es.eigenvalues();
-    double num = 0, den = 0;
-    for (int i = 0; i < 16; ++i) {
-      const double w = std::exp(-(e[i] - e[0]) / (kB * T));
-      num += -(es.eigenvectors().col(i).adjoint() * z * es.eigenvectors().col(i))(0, 0).real() / muB * w;
-      den += w;
-    }
-    return num / den;
+    Levels l;
+    l.e = es.eigenvalues();
+    for (int i = 0; i < 16; ++i)
+      l.m[i] = -(es.eigenvectors().col(i).adjoint() * z * es.eigenvectors().col(i))(0, 0).real() / muB;
+    return l;
   }
   // M (muB) along u as -dF/dB by central differences of F = -kT ln Z.
   double moment_by_difference(const std::array<double, 3>& u, double B, double T) const {
@@ -193,14 +203,16 @@ TEST(DimermagPhysics, PowderAgreesWithADenseGridOverTheSphere) {
     s.p = p;
     for (double B : {0.1, 7.0}) {
       std::vector<double> m(T.size(), 0.0);
-      for (const mag::Direction& d : grid)
-        for (std::size_t k = 0; k < T.size(); ++k) m[k] += d.weight * ref.moment(d.u, B, T[k]);
+      for (const mag::Direction& d : grid) {
+        const Reference::Levels l = ref.levels(d.u, B);
+        for (std::size_t k = 0; k < T.size(); ++k) m[k] += d.weight * l.moment(T[k]);
+      }
       const std::vector<double> chi = mag::susceptibility(s, B, T, mag::default_powder());
       for (std::size_t k = 0; k < T.size(); ++k)
         EXPECT_LT(relative(chi[k], emu * m[k] / B), 1e-4) << "B = " << B << ", T = " << T[k];
     }
     double m2 = 0;
-    for (const mag::Direction& d : grid) m2 += d.weight * ref.moment(d.u, 2.0, 1.8);
+    for (const mag::Direction& d : grid) m2 += d.weight * ref.levels(d.u, 2.0).moment(1.8);
     EXPECT_LT(relative(mag::magnetisation(s, {2.0}, 1.8, mag::default_powder())[0], m2), 1e-4);
   }
 }
