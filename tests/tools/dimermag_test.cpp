@@ -8,6 +8,7 @@
 #include <Eigen/Dense>
 #include <cmath>
 #include <complex>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -124,7 +125,7 @@ std::vector<mag::Direction> dense_sphere(int nt, int np) {
   for (int a = 0; a < nt; ++a) {
     const double c = es.eigenvalues()[a], w = 2 * std::pow(es.eigenvectors()(0, a), 2);
     for (int b = 0; b < np; ++b) {
-      const double phi = 2 * M_PI * (b + 0.5) / np, s = std::sqrt(1 - c * c);
+      const double phi = 2 * std::numbers::pi * (b + 0.5) / np, s = std::sqrt(1 - c * c);
       d.push_back({{s * std::cos(phi), s * std::sin(phi), c}, w / 2 / np});
     }
   }
@@ -227,7 +228,7 @@ TEST(DimermagPhysics, OneDirectionAgreesWithMinusTheFieldDerivativeOfTheFreeEner
     mag::Sample s;
     s.p = p;
     const auto dir = mag::oriented(theta, phi);
-    const double t = theta * M_PI / 180, f = phi * M_PI / 180;
+    const double t = theta * std::numbers::pi / 180, f = phi * std::numbers::pi / 180;
     const std::array<double, 3> u = {std::sin(t) * std::cos(f), std::sin(t) * std::sin(f), std::cos(t)};
     const std::vector<double> fields = {0.5, 3.0, 7.0};
     const std::vector<double> M = mag::magnetisation(s, fields, 1.8, dir);

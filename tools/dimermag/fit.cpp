@@ -342,6 +342,7 @@ Outcome fit(const Problem& pb, const Progress& progress) {
     o.axial = true;
     std::size_t first = 0;
     while (!axial(pb.vary.names[first])) ++first;
+    o.axial_name = pb.vary.names[first];
     o.best_positive = m.value[first] > 0.0;
     const std::size_t other = 1 - best;
     if (runs[other].converged) {
@@ -390,15 +391,15 @@ std::string report(const Problem& pb, const Outcome& o, const std::string& file)
     out += "\n";
   }
   if (o.axial) {
-    const char* sign = o.best_positive ? "D > 0" : "D < 0";
-    out += std::string("minimum found: ") + sign;
+    const std::string& d = o.axial_name;
+    out += "minimum found: " + d + (o.best_positive ? " > 0" : " < 0");
     if (o.other_rss < 0.0) {
-      out += " (the start with the other sign of D did not converge)\n";
+      out += " (the start with the other sign of " + d + " did not converge)\n";
     } else if (o.other_positive == o.best_positive) {
-      out += " (both signs of D as starts end there)\n";
+      out += " (both signs of " + d + " as starts end there)\n";
     } else {
-      out += std::string("; the minimum with ") + (o.other_positive ? "D > 0" : "D < 0") +
-             " has residual sum of squares " + shortest(o.other_rss) + " (D = " +
+      out += "; the minimum with " + d + (o.other_positive ? " > 0" : " < 0") +
+             " has residual sum of squares " + shortest(o.other_rss) + " (" + d + " = " +
              fixed("%.6g", o.other_D) + ")\n";
     }
   }

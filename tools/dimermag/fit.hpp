@@ -58,6 +58,7 @@ struct Minimum {
 struct Outcome {
   Minimum best;
   bool axial = false;           // a D parameter was varied
+  std::string axial_name;       // the first of them (D, D1 or D2), whose sign is reported
   bool best_positive = true;    // the sign of the first varied D at the best minimum
   double other_rss = -1.0;
   bool other_positive = false;  // the sign the other start ended at
