@@ -5,9 +5,13 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <cstdio>
+#include <cstdlib>
+#include <unordered_map>
 #include <numbers>
 
 #include "common/files.hpp"
+#include "eigen/order16/order16.hpp"
 
 namespace epr {
 
@@ -58,8 +62,6 @@ constexpr double first_bracket = 0.0128;
 // Roots are refined until their bracket is this narrow (T).
 constexpr double root_width = 1e-10;
 constexpr int max_iterations = 200;
-// A transition this weak (cm-2 T-2; an allowed one is about 0.1) is forbidden.
-constexpr double min_probability = 1e-20;
 
 class Search {
  public:
@@ -86,15 +88,31 @@ class Search {
     const Grid& g = x_.grid;
     fine_ = finest_bracket * (1.0 + 1e-9);
     const std::int64_t block = std::max<std::int64_t>(1, std::llround(first_bracket / g.step));
-    std::int64_t k = 1;
-    Levels ea = energies(g.at(1));
-    while (k < g.count) {
-      const std::int64_t next = std::min(k + block, g.count);
-      const double a = g.at(k), b = g.at(next);
-      Levels eb = energies(b);
-      search(a, ea, b, eb, PairSet::all());
-      ea = eb;
-      k = next;
+    // The first intervals: every block-th field of the grid and the last.
+    std::vector<double> fields;
+    for (std::int64_t k = 1; k < g.count; k += block) fields.push_back(g.at(k));
+    fields.push_back(g.last());
+    std::vector<Levels> e(fields.size());
+    energies(fields.data(), fields.size(), e.data());
+    std::vector<Pending> level;
+    for (std::size_t k = 0; k + 1 < fields.size(); ++k)
+      level.push_back({fields[k], fields[k + 1], e[k], e[k + 1], PairSet::all()});
+    // Interval by interval, level by level: the midpoints of one level are
+    // diagonalised together.
+    while (!level.empty()) {
+      std::vector<Pending> next;
+      std::vector<double> mid;
+      for (const Pending& q : level) {
+        const PairSet split = classify(q);
+        if (split.empty()) continue;
+        mid.push_back(q.a + 0.5 * (q.b - q.a));
+        next.push_back({q.a, mid.back(), q.ea, {}, split});
+        next.push_back({mid.back(), q.b, {}, q.eb, split});
+      }
+      std::vector<Levels> em(mid.size());
+      energies(mid.data(), mid.size(), em.data());
+      for (std::size_t k = 0; k < mid.size(); ++k) next[2 * k].eb = next[2 * k + 1].ea = em[k];
+      level = std::move(next);
     }
     // A difference that comes near h nu in the intervals next to its own
     // root, one after another, is going to or coming from that root.
@@ -121,7 +139,8 @@ class Search {
     }
     for (std::size_t k = 0; k < touches_.size(); ++k)
       if (!beside[k]) touch(touches_[k]);
-    for (const Interval& r : brackets_) resonance(r.pair, refine(r));
+    refine_all(brackets_);
+    resonances();
     std::sort(lines_.begin(), lines_.end(), [](const Line& a, const Line& b) {
       return a.B != b.B ? a.B < b.B : a.lower != b.lower ? a.lower < b.lower : a.upper < b.upper;
     });
@@ -146,18 +165,61 @@ class Search {
     return h;
   }
 
+  // The energies at count fields, eight diagonalisations at a time.
+  void energies(const double* B, std::size_t count, Levels* out) {
+    if (work_) work_->energies += static_cast<std::int64_t>(count);
+    solve(0, B, count, out, nullptr);
+  }
+
   Levels energies(double B) {
     Levels e{};
-    if (work_) ++work_->energies;
-    if (model::energies(at(B), e) != 0) fail(B);
+    energies(&B, 1, &e);
     return e;
   }
 
-  model::Spectrum states(double B) {
+  // The eigenvalues, and with vectors != nullptr the normalised eigenvectors
+  // ([k][level][component]), of H at each of count fields.
+  using Vectors = std::array<std::array<cplx, model::n>, model::n>;
+  void solve(int matz, const double* B, std::size_t count, Levels* w, Vectors* vectors) {
+    constexpr int batch = 8;
+    std::array<model::Matrix, batch> h;
+    double zr[batch][model::n * model::n], zi[batch][model::n * model::n];
+    double fv1[batch][model::n], fv2[batch][model::n], fm1[batch][2 * model::n];
+    int ierr[batch];
+    eigen::order16::Call calls[batch];
+    for (std::size_t s = 0; s < count; s += batch) {
+      const int m = static_cast<int>(std::min<std::size_t>(batch, count - s));
+      for (int b = 0; b < m; ++b) {
+        h[b] = at(B[s + b]);
+        calls[b] = {h[b].re.data(), h[b].im.data(), w[s + b].data(), zr[b], zi[b], fv1[b], fv2[b], fm1[b], &ierr[b]};
+      }
+      eigen::order16::solve(matz, calls, m, matz ? eigen::order16::Reads::all : eigen::order16::Reads::values);
+      for (int b = 0; b < m; ++b) {
+        if (ierr[b] != 0) fail(B[s + b]);
+        if (!vectors) continue;
+        for (int j = 0; j < model::n; ++j) {
+          auto& v = vectors[s + b][j];
+          double norm = 0.0;
+          for (int r = 0; r < model::n; ++r) {
+            v[r] = cplx(zr[b][j * model::n + r], zi[b][j * model::n + r]);
+            norm += std::norm(v[r]);
+          }
+          const double f = 1.0 / std::sqrt(norm);
+          for (auto& c : v) c *= f;
+        }
+      }
+    }
+  }
+
+  struct States {
+    Levels w;
+    Vectors v;
+  };
+  States states(double B) {
     if (work_) ++work_->vectors;
-    model::Spectrum s = model::solve(at(B), model::direction(theta_, phi_));
-    if (s.ierr != 0) fail(B);
-    return s;
+    States st;
+    solve(1, &B, 1, &st.w, &st.v);
+    return st;
   }
 
   [[noreturn]] static void fail(double B) {
@@ -169,33 +231,35 @@ class Search {
 
   // The pairs whose difference crosses h nu in [a, b], or may: a difference
   // of one sign at both ends is clear of h nu when |f(a)| + |f(b)| exceeds
-  // the most its slope allows over the interval.
-  void search(double a, const Levels& ea, double b, const Levels& eb, PairSet todo) {
-    const double h = b - a;
+  // the most its slope allows over the interval. Returns the pairs whose
+  // interval is to be halved.
+  struct Pending {
+    double a, b;
+    Levels ea, eb;
+    PairSet todo;
+  };
+  PairSet classify(const Pending& q) {
+    const double h = q.b - q.a;
     const bool fine = h <= fine_;
     // A margin for the rounding of the energies.
     const double reach = lipschitz_ * h * (1.0 + 1e-9) + 1e-12 * (1.0 + hnu_);
     PairSet split;
-    todo.each([&](int p) {
-      const double fa = f(ea, p), fb = f(eb, p);
+    q.todo.each([&](int p) {
+      const double fa = f(q.ea, p), fb = f(q.eb, p);
       if ((fa < 0) != (fb < 0)) {
-        if (fine) brackets_.push_back({p, a, fa, b, fb});
+        if (fine) brackets_.push_back({p, q.a, fa, q.b, fb});
         else split.add(p);
       } else if (std::fabs(fa) + std::fabs(fb) <= reach) {
-        if (fine) touches_.push_back({p, a, fa, b, fb});
+        if (fine) touches_.push_back({p, q.a, fa, q.b, fb});
         else split.add(p);
       }
     });
-    if (split.empty()) return;
-    const double m = a + 0.5 * h;
-    const Levels em = energies(m);
-    search(a, ea, m, em, split);
-    search(m, em, b, eb, split);
+    return split;
   }
 
-  double slope(const model::Spectrum& s, int pair) const {
-    return model::element(s.states[pairs.j[pair]].v, zu_, s.states[pairs.j[pair]].v).real() -
-           model::element(s.states[pairs.i[pair]].v, zu_, s.states[pairs.i[pair]].v).real();
+  double diagonal(const std::array<cplx, model::n>& v) const { return model::element(v, zu_, v).real(); }
+  double slope(const States& s, int pair) const {
+    return diagonal(s.v[pairs.j[pair]]) - diagonal(s.v[pairs.i[pair]]);
   }
 
   // The pair's slope at B; the slopes of all levels at the ends of the
@@ -203,9 +267,9 @@ class Search {
   double slope_at(double B, int pair) {
     auto it = slopes_.find(B);
     if (it == slopes_.end()) {
-      const model::Spectrum s = states(B);
+      const States s = states(B);
       Levels d{};
-      for (int k = 0; k < model::n; ++k) d[k] = model::element(s.states[k].v, zu_, s.states[k].v).real();
+      for (int k = 0; k < model::n; ++k) d[k] = diagonal(s.v[k]);
       it = slopes_.emplace(B, d).first;
     }
     return it->second[pairs.j[pair]] - it->second[pairs.i[pair]];
@@ -232,44 +296,87 @@ class Search {
     const Levels em = energies(m);
     const double fm = f(em, t.pair);
     if ((fm < 0) != (t.fa < 0)) {
-      resonance(t.pair, refine({t.pair, t.a, t.fa, m, fm}));
-      resonance(t.pair, refine({t.pair, m, fm, t.b, t.fb}));
+      brackets_.push_back({t.pair, t.a, t.fa, m, fm});
+      brackets_.push_back({t.pair, m, fm, t.b, t.fb});
     } else if (std::fabs(fm) <= 1e-12 * (1.0 + std::fabs(em.front()) + std::fabs(em.back()))) {
-      resonance(t.pair, m, true);
+      roots_.push_back({t.pair, m, true});
     }
   }
 
-  // The root of a bracket, by regula falsi with the Illinois halving.
-  double refine(Interval r) {
-    double a = r.a, fa = r.fa, b = r.b, fb = r.fb;
-    for (int it = 0; it < max_iterations && std::fabs(b - a) > root_width; ++it) {
-      double x = b - fb * (b - a) / (fb - fa);
-      const double lo = std::min(a, b), hi = std::max(a, b);
-      if (!(x > lo && x < hi)) x = lo + 0.5 * (hi - lo);
-      const double fx = f(energies(x), r.pair);
-      if (fx == 0) return x;
-      if ((fx < 0) != (fb < 0)) {
-        a = b;
-        fa = fb;
-      } else {
-        fa *= 0.5;
+  // The roots of the brackets, by regula falsi with the Illinois halving,
+  // the brackets side by side.
+  void refine_all(const std::vector<Interval>& brackets) {
+    std::vector<Interval> r = brackets;
+    std::vector<std::size_t> active;
+    for (std::size_t k = 0; k < r.size(); ++k) active.push_back(k);
+    std::vector<double> x;
+    std::vector<Levels> e;
+    std::vector<double> root(r.size(), 0.0);
+    for (int it = 0; it < max_iterations && !active.empty(); ++it) {
+      x.clear();
+      std::vector<std::size_t> still;
+      for (std::size_t k : active) {
+        Interval& q = r[k];
+        if (std::fabs(q.b - q.a) <= root_width) {
+          root[k] = std::fabs(q.fa) < std::fabs(q.fb) ? q.a : q.b;
+          continue;
+        }
+        double t = q.b - q.fb * (q.b - q.a) / (q.fb - q.fa);
+        const double lo = std::min(q.a, q.b), hi = std::max(q.a, q.b);
+        if (!(t > lo && t < hi)) t = lo + 0.5 * (hi - lo);
+        x.push_back(t);
+        still.push_back(k);
       }
-      b = x;
-      fb = fx;
+      e.resize(x.size());
+      energies(x.data(), x.size(), e.data());
+      active.clear();
+      for (std::size_t m = 0; m < still.size(); ++m) {
+        Interval& q = r[still[m]];
+        const double fx = f(e[m], q.pair);
+        if (fx == 0) {
+          root[still[m]] = x[m];
+          continue;
+        }
+        if ((fx < 0) != (q.fb < 0)) {
+          q.a = q.b;
+          q.fa = q.fb;
+        } else {
+          q.fa *= 0.5;
+        }
+        q.b = x[m];
+        q.fb = fx;
+        active.push_back(still[m]);
+      }
     }
-    return std::fabs(fa) < std::fabs(fb) ? a : b;
+    for (std::size_t k : active) root[k] = std::fabs(r[k].fa) < std::fabs(r[k].fb) ? r[k].a : r[k].b;
+    for (std::size_t k = 0; k < r.size(); ++k) roots_.push_back({r[k].pair, root[k], false});
+  }
+
+  // The lines of the roots, their vectors computed together.
+  void resonances() {
+    std::vector<double> B;
+    for (const Root& r : roots_) B.push_back(r.B);
+    std::vector<States> st(B.size());
+    std::vector<Levels> w(B.size());
+    std::vector<Vectors> v(B.size());
+    if (work_) work_->vectors += static_cast<std::int64_t>(B.size());
+    solve(1, B.data(), B.size(), w.data(), v.data());
+    for (std::size_t k = 0; k < roots_.size(); ++k) {
+      st[k].w = w[k];
+      st[k].v = v[k];
+      resonance(roots_[k].pair, roots_[k].B, st[k], roots_[k].looping);
+    }
   }
 
   // The line of a pair at its resonance field B.
-  void resonance(int pair, double B, bool looping = false) {
-    const model::Spectrum s = states(B);
+  void resonance(int pair, double B, const States& s, bool looping) {
     const int i = pairs.i[pair], j = pairs.j[pair];
     // The levels degenerate with i and with j, to the rounding of the energies.
-    const double tol = 1e-9 * (1.0 + std::fabs(s.states.front().energy) + std::fabs(s.states.back().energy));
+    const double tol = 1e-9 * (1.0 + std::fabs(s.w.front()) + std::fabs(s.w.back()));
     auto cluster = [&](int k, int& lo, int& hi) {
       lo = hi = k;
-      while (lo > 0 && s.states[k].energy - s.states[lo - 1].energy <= tol) --lo;
-      while (hi < model::n - 1 && s.states[hi + 1].energy - s.states[k].energy <= tol) ++hi;
+      while (lo > 0 && s.w[k] - s.w[lo - 1] <= tol) --lo;
+      while (hi < model::n - 1 && s.w[hi + 1] - s.w[k] <= tol) ++hi;
     };
     int ilo, ihi, jlo, jhi;
     cluster(i, ilo, ihi);
@@ -278,23 +385,22 @@ class Search {
     std::array<double, model::n> p{};
     double sum = 0.0;
     for (int k = 0; k < model::n; ++k)
-      sum += p[k] = std::exp(-(s.states[k].energy - s.states[0].energy) / (k_B * x_.T));
+      sum += p[k] = std::exp(-(s.w[k] - s.w[0]) / (k_B * x_.T));
     for (double& v : p) v /= sum;
     double strength = 0.0, probability = 0.0;
     for (int a = ilo; a <= ihi; ++a)
       for (int b = jlo; b <= jhi; ++b) {
         double w;
         if (x_.mode == Mode::parallel) {
-          w = std::norm(model::element(s.states[a].v, zu_, s.states[b].v));
+          w = std::norm(model::element(s.v[a], zu_, s.v[b]));
         } else {
           // The mean over the directions of b1 perpendicular to the field.
-          w = 0.5 * (std::norm(model::element(s.states[a].v, z1_, s.states[b].v)) +
-                     std::norm(model::element(s.states[a].v, z2_, s.states[b].v)));
+          w = 0.5 * (std::norm(model::element(s.v[a], z1_, s.v[b])) +
+                     std::norm(model::element(s.v[a], z2_, s.v[b])));
         }
         strength += w * (p[a] - p[b]);
         probability += w;
       }
-    if (probability < min_probability) return;
     Line l;
     l.B = B;
     l.lower = ilo + 1;
@@ -302,6 +408,7 @@ class Search {
     l.intensity = looping ? std::numeric_limits<double>::infinity() : strength / std::fabs(slope(s, pair));
     l.theta = theta_;
     l.phi = phi_;
+    l.probability = probability;
     lines_.push_back(l);
   }
 
@@ -311,6 +418,12 @@ class Search {
   model::Matrix h0_, zu_, z1_, z2_;
   double hnu_ = 0.0, lipschitz_ = 0.0, fine_ = 0.0;
   std::vector<Interval> brackets_, touches_;
+  struct Root {
+    int pair;
+    double B;
+    bool looping;
+  };
+  std::vector<Root> roots_;
   std::vector<Line> lines_;
   std::map<double, Levels> slopes_;
 };
@@ -319,7 +432,13 @@ class Search {
 
 bool Line::looping() const { return std::isinf(intensity); }
 
+std::vector<Line> allowed(std::vector<Line> lines) {
+  std::erase_if(lines, [](const Line& l) { return l.probability < min_probability; });
+  return lines;
+}
+
 std::vector<Line> find_lines(const Experiment& x, double theta, double phi, Work* work) {
+  if (work) ++work->orientations;
   return Search(x, theta, phi, work).run();
 }
 
@@ -416,58 +535,127 @@ void stick(std::vector<double>& bins, const Grid& g, double B, double amount) {
 
 }  // namespace
 
+namespace {
+
+// The powder's cells, split where the lines of their corners do not
+// correspond, each corner computed once.
+class PowderSum {
+ public:
+  PowderSum(const Experiment& x, const PowderGrid& q, std::vector<Line>* lines, Work* work)
+      : x_(x), q_(q), lines_(lines), work_(work), bins_(static_cast<std::size_t>(x.grid.count), 0.0) {
+    side_ = static_cast<std::int64_t>(q.cells) << q.depth;
+  }
+
+  std::vector<double> run() {
+    const std::int64_t size = std::int64_t{1} << q_.depth;
+    for (int i = 0; i < q_.cells; ++i)
+      for (int j = 0; j < q_.cells; ++j) cell(i * size, j * size, size, 0);
+    return std::move(bins_);
+  }
+
+ private:
+  // The lines at lattice node (I, J): cos(theta) = I / side, phi = 90 J / side.
+  const std::vector<Keyed>& node(std::int64_t I, std::int64_t J) {
+    const std::int64_t key = I * (side_ + 1) + J;
+    auto it = nodes_.find(key);
+    if (it != nodes_.end()) return it->second;
+    const double c = static_cast<double>(I) / static_cast<double>(side_);
+    const double theta = std::acos(c) * 180.0 / std::numbers::pi;
+    const double phi = 90.0 * static_cast<double>(J) / static_cast<double>(side_);
+    const std::vector<Line> l = find_lines(x_, theta, phi, work_);
+    if (lines_) lines_->insert(lines_->end(), l.begin(), l.end());
+    return nodes_.emplace(key, keyed(l)).first->second;
+  }
+
+  // For each line of a, its partner in b: the line of the same levels, else
+  // the nearest in field not yet taken, within `reach` (T); -1 for none.
+  static void partners(const std::vector<Keyed>& a, const std::vector<Keyed>& b, double reach,
+                       std::vector<int>& to) {
+    to.assign(a.size(), -1);
+    std::vector<char> taken(b.size(), 0);
+    for (std::size_t k = 0; k < a.size(); ++k) {
+      auto it = std::lower_bound(b.begin(), b.end(), a[k]);
+      if (it != b.end() && it->same(a[k])) {
+        to[k] = static_cast<int>(it - b.begin());
+        taken[to[k]] = 1;
+      }
+    }
+    for (std::size_t k = 0; k < a.size(); ++k) {
+      if (to[k] >= 0) continue;
+      double best = reach;
+      for (std::size_t m = 0; m < b.size(); ++m)
+        if (!taken[m] && std::fabs(b[m].B - a[k].B) < best) best = std::fabs(b[m].B - a[k].B), to[k] = static_cast<int>(m);
+      if (to[k] >= 0) taken[to[k]] = 1;
+    }
+  }
+
+  void cell(std::int64_t I, std::int64_t J, std::int64_t size, int depth) {
+    const std::vector<Keyed>* corner[4] = {&node(I, J), &node(I + size, J), &node(I, J + size),
+                                           &node(I + size, J + size)};
+    // A line's field moves by at most this much across a cell (T).
+    constexpr double reach = 0.2;
+    std::vector<int> to[4];
+    std::vector<char> used[4];
+    for (int c = 0; c < 4; ++c) used[c].assign(corner[c]->size(), 0);
+    for (int c = 1; c < 4; ++c) partners(*corner[0], *corner[c], reach, to[c]);
+    std::size_t whole = 0;
+    for (std::size_t k = 0; k < corner[0]->size(); ++k) {
+      const bool all = to[1][k] >= 0 && to[2][k] >= 0 && to[3][k] >= 0;
+      if (all) {
+        ++whole;
+        used[0][k] = 1;
+        for (int c = 1; c < 4; ++c) used[c][to[c][k]] = 1;
+      }
+    }
+    const bool complete = whole == corner[0]->size() && whole == corner[1]->size() &&
+                          whole == corner[2]->size() && whole == corner[3]->size();
+    if (!complete && depth < q_.depth) {
+      const std::int64_t h = size / 2;
+      cell(I, J, h, depth + 1);
+      cell(I + h, J, h, depth + 1);
+      cell(I, J + h, h, depth + 1);
+      cell(I + h, J + h, h, depth + 1);
+      return;
+    }
+    const double area = static_cast<double>(size) * static_cast<double>(size) /
+                        (static_cast<double>(side_) * static_cast<double>(side_));
+    // Lines without a partner at every corner stay at their corners.
+    for (int c = 0; c < 4; ++c)
+      for (std::size_t k = 0; k < corner[c]->size(); ++k)
+        if (!used[c][k]) stick(bins_, x_.grid, (*corner[c])[k].B, 0.25 * area * (*corner[c])[k].intensity);
+    // The others: field and intensity bilinear between the corners, at the
+    // centres of s x s sub-cells.
+    const int s = std::max(1, q_.split >> depth);
+    for (std::size_t k = 0; k < corner[0]->size(); ++k) {
+      if (!used[0][k]) continue;
+      const Keyed* v[4] = {&(*corner[0])[k], &(*corner[1])[to[1][k]], &(*corner[2])[to[2][k]],
+                           &(*corner[3])[to[3][k]]};
+      for (int a = 0; a < s; ++a)
+        for (int b = 0; b < s; ++b) {
+          const double u = (a + 0.5) / s, w = (b + 0.5) / s;
+          const double f[4] = {(1 - u) * (1 - w), u * (1 - w), (1 - u) * w, u * w};
+          double B = 0.0, amount = 0.0;
+          for (int c = 0; c < 4; ++c) B += f[c] * v[c]->B, amount += f[c] * v[c]->intensity;
+          stick(bins_, x_.grid, B, area / (s * s) * amount);
+        }
+    }
+  }
+
+  const Experiment& x_;
+  const PowderGrid& q_;
+  std::vector<Line>* lines_;
+  Work* work_;
+  std::vector<double> bins_;
+  std::int64_t side_ = 0;
+  std::unordered_map<std::int64_t, std::vector<Keyed>> nodes_;
+};
+
+}  // namespace
+
 Spectrum powder(const Experiment& x, Shape shape, double lw_mT, const PowderGrid& q,
                 std::vector<Line>* lines, Work* work) {
   const Grid& g = x.grid;
-  // The lines at every node (i, j): cos(theta) = i / cells, phi = 90 j / cells.
-  const int n = q.cells;
-  std::vector<std::vector<Keyed>> at(static_cast<std::size_t>((n + 1) * (n + 1)));
-  for (int i = 0; i <= n; ++i)
-    for (int j = 0; j <= n; ++j) {
-      const double c = static_cast<double>(i) / n;
-      const double theta = std::acos(c) * 180.0 / std::numbers::pi, phi = 90.0 * j / n;
-      const std::vector<Line> l = find_lines(x, theta, phi, work);
-      at[i * (n + 1) + j] = keyed(l);
-      if (lines) lines->insert(lines->end(), l.begin(), l.end());
-    }
-  std::vector<double> bins(static_cast<std::size_t>(g.count), 0.0);
-  const int s = q.split;
-  const double cell = 1.0 / (static_cast<double>(n) * n);  // a cell's share of the octant
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) {
-      const std::vector<Keyed>* corner[4] = {&at[i * (n + 1) + j], &at[(i + 1) * (n + 1) + j],
-                                             &at[i * (n + 1) + j + 1], &at[(i + 1) * (n + 1) + j + 1]};
-      // Every line of the four corners, once.
-      std::vector<Keyed> keys;
-      for (const auto* c : corner) keys.insert(keys.end(), c->begin(), c->end());
-      std::sort(keys.begin(), keys.end());
-      keys.erase(std::unique(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) { return a.same(b); }),
-                 keys.end());
-      for (const Keyed& key : keys) {
-        const Keyed* v[4] = {};
-        int found = 0;
-        for (int c = 0; c < 4; ++c) {
-          auto it = std::lower_bound(corner[c]->begin(), corner[c]->end(), key);
-          if (it != corner[c]->end() && it->same(key)) v[c] = &*it, ++found;
-        }
-        if (found < 4) {
-          // A line that does not reach every corner is kept at the corners it has.
-          for (int c = 0; c < 4; ++c)
-            if (v[c]) stick(bins, g, v[c]->B, 0.25 * cell * v[c]->intensity);
-          continue;
-        }
-        // The line over the cell: field and intensity bilinear between the
-        // corners, at the centres of s x s sub-cells.
-        for (int a = 0; a < s; ++a)
-          for (int b = 0; b < s; ++b) {
-            const double u = (a + 0.5) / s, w = (b + 0.5) / s;
-            const double k[4] = {(1 - u) * (1 - w), u * (1 - w), (1 - u) * w, u * w};
-            double B = 0.0, I = 0.0;
-            for (int c = 0; c < 4; ++c) B += k[c] * v[c]->B, I += k[c] * v[c]->intensity;
-            stick(bins, g, B, cell / (s * s) * I);
-          }
-      }
-    }
+  const std::vector<double> bins = PowderSum(x, q, lines, work).run();
   // The sticks convolved with the line shape.
   Spectrum out;
   out.absorption.assign(bins.size(), 0.0);

@@ -53,16 +53,25 @@ struct Line {
   // (looping transition), where the difference only touches h nu.
   double intensity = 0.0;
   double theta = 0.0, phi = 0.0;  // degrees
+  // |<lower| V |upper>|^2 alone, summed as the intensity is (cm-2 T-2).
+  double probability = 0.0;
   bool looping() const;
 };
 
+// A transition this weak (cm-2 T-2; an allowed one is about 0.1) is forbidden.
+inline constexpr double min_probability = 1e-20;
+
+// The lines that are not forbidden.
+std::vector<Line> allowed(std::vector<Line> lines);
+
 // What a search costs: diagonalisations without and with vectors.
 struct Work {
-  std::int64_t energies = 0, vectors = 0;
+  std::int64_t orientations = 0, energies = 0, vectors = 0;
 };
 
 // Every resonance of the field along (theta, phi) within the grid's range,
-// ascending in B. Throws common::Failure when the eigensolver fails.
+// ascending in B, forbidden ones included (a powder follows them where they
+// become allowed). Throws common::Failure when the eigensolver fails.
 std::vector<Line> find_lines(const Experiment& x, double theta, double phi, Work* work = nullptr);
 
 // The powder's quadrature over one octant of directions (theta, phi in
@@ -73,9 +82,10 @@ std::vector<Line> find_lines(const Experiment& x, double theta, double phi, Work
 // corners and taken bilinear in between: at every sub-cell's centre, a
 // line's field and intensity are those interpolated from the four corners
 // (a line that does not reach all four stays at the corners it has).
+// A cell whose corners' lines do not correspond one to one is split in four,
+// up to depth times, its new corners computed exactly.
 struct PowderGrid {
-  int cells = 24, split = 8;
-  std::int64_t orientations() const { return static_cast<std::int64_t>(cells + 1) * (cells + 1); }
+  int cells = 24, split = 8, depth = 2;
 };
 
 // Absorption and its first derivative (per mT) on the grid.

@@ -205,6 +205,8 @@ int run(const std::vector<std::string>& args) {
     lines = epr::find_lines(x, x.p.field.theta, x.p.field.phi);
     epr::broaden(lines, 1.0, x.grid, o.shape, o.lw, s);
   }
+  // Forbidden lines are followed through the powder but not listed.
+  lines = epr::allowed(std::move(lines));
   for (double v : s.derivative)
     if (!std::isfinite(v)) throw Failure("the spectrum is not finite: the parameters are too large");
 
@@ -214,8 +216,8 @@ int run(const std::vector<std::string>& args) {
   std::string where = text;
   if (o.powder) {
     std::snprintf(text, sizeof text, "; powder, midpoint rule on %d x %d cells of %d x %d over one octant (%lld orientations)",
-                  o.grid.cells, o.grid.cells, o.grid.split, o.grid.split,
-                  static_cast<long long>(o.grid.orientations()));
+                  o.grid.cells, o.grid.cells, o.grid.split, o.grid.split, 0LL
+                  );
   } else {
     std::snprintf(text, sizeof text, "; theta = %.6g, phi = %.6g degrees", x.p.field.theta, x.p.field.phi);
   }
