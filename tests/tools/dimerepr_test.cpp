@@ -98,7 +98,7 @@ std::vector<Line> brute_force(const Experiment& x, double theta, double phi, int
 // h nu / (g muB), 339.38 mT for g = 2 at 9.5 GHz, whatever the orientation.
 TEST(Lines, FreeIonLimit) {
   Experiment x;
-  for (const auto [theta, phi] : {std::pair{0.0, 0.0}, {90.0, 0.0}, {37.0, 61.0}}) {
+  for (const auto& [theta, phi] : {std::pair{0.0, 0.0}, {90.0, 0.0}, {37.0, 61.0}}) {
     SCOPED_TRACE(theta);
     const std::vector<Line> lines = epr::allowed(epr::find_lines(x, theta, phi));
     ASSERT_FALSE(lines.empty());

@@ -539,6 +539,10 @@ namespace {
 
 // The powder's cells, split where the lines of their corners do not
 // correspond, each corner computed once.
+// The part of a cell's intensity its unmatched lines may carry before the
+// cell is split.
+constexpr double unmatched_share = 0.02;
+
 class PowderSum {
  public:
   PowderSum(const Experiment& x, const PowderGrid& q, std::vector<Line>* lines, Work* work)
@@ -607,9 +611,15 @@ class PowderSum {
         for (int c = 1; c < 4; ++c) used[c][to[c][k]] = 1;
       }
     }
-    const bool complete = whole == corner[0]->size() && whole == corner[1]->size() &&
-                          whole == corner[2]->size() && whole == corner[3]->size();
-    if (!complete && depth < q_.depth) {
+    // The cell is split when the lines without partners carry more than a
+    // small part of its corners' intensity.
+    double loose = 0.0, total = 0.0;
+    for (int c = 0; c < 4; ++c)
+      for (std::size_t k = 0; k < corner[c]->size(); ++k) {
+        total += (*corner[c])[k].intensity;
+        if (!used[c][k]) loose += (*corner[c])[k].intensity;
+      }
+    if (loose > unmatched_share * total && depth < q_.depth) {
       const std::int64_t h = size / 2;
       cell(I, J, h, depth + 1);
       cell(I + h, J, h, depth + 1);

@@ -37,6 +37,8 @@ constexpr const char* usage =
     "                    parallel (b1 along B)\n"
     "  --cells N         the powder grid: N x N cells over one octant (default 24)\n"
     "  --split N         each cell split into N x N sub-cells (default 8)\n"
+    "  --depth N         a cell whose corners' lines do not correspond is split in\n"
+    "                    four, up to N times (default 2)\n"
     "  --lines FILE      write the lines to FILE as CSV: B_mT,lower,upper,intensity,theta,phi\n"
     "  --csv             the spectrum as CSV (B_mT,absorption,derivative) on standard output\n"
     "  -o FILE           draw the derivative spectrum to FILE as SVG\n"
@@ -46,9 +48,9 @@ constexpr const char* usage =
     "--D (both), --E1, --E2, --ratio1, --ratio2 (EN = DN x RN), --g, --g1 GX,GY,GZ,\n"
     "--g2 GX,GY,GZ (default 2).\n"
     "\n"
-    "Resonances are bracketed on each pair of levels' difference: every 1 mT\n"
-    "interval where it can reach h nu (its slope is bounded by the spread of the\n"
-    "Zeeman operator) is split until it is 1 mT wide; a sign change is refined by\n"
+    "Resonances are bracketed on each pair of levels' difference: every interval\n"
+    "where it can reach h nu (its slope is bounded by the spread of the Zeeman\n"
+    "operator's eigenvalues) is halved until it is 1 mT wide; a sign change is refined by\n"
     "regula falsi to 1e-10 T, and a difference that turns back near h nu is\n"
     "followed to its turning point: two roots, or a double root (a looping\n"
     "transition, listed with an infinite intensity and left out of the spectrum).\n"
@@ -59,9 +61,14 @@ constexpr const char* usage =
     "left out. Each line is broadened to unit area in mT.\n"
     "\n"
     "Powder: the midpoint rule over one octant (the spectrum is the same in all\n"
-    "eight), N x N cells uniform in cos(theta) and phi, lines computed exactly at\n"
-    "the (N + 1)^2 corners and interpolated bilinearly to the centres of the\n"
-    "sub-cells (24 x 24 cells of 8 x 8: 625 orientations, 36864 sub-cells).\n"
+    "eight), N x N cells uniform in cos(theta) and phi, each split into M x M\n"
+    "sub-cells (default 24 x 24 cells of 8 x 8). Lines are computed exactly at\n"
+    "the (N + 1)^2 corners and interpolated bilinearly to the sub-cells' centres,\n"
+    "each line matched to the line of the same levels at the other corners, else\n"
+    "to the nearest in field; a line without a partner at every corner stays at\n"
+    "its corners, and a cell where such lines carry more than 2 % of its\n"
+    "intensity is split in four (--depth times at most), its new corners computed\n"
+    "exactly. The lines are put on the grid and convolved with the line shape.\n"
     "\n"
     "Without --csv, the spectrum goes to standard output as a table with its\n"
     "parameters in '#' lines. Bad input: one line on standard error, status 1,\n"
@@ -104,7 +111,7 @@ Options parse(const std::vector<std::string>& args) {
     const std::size_t eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
     static const char* const own[] = {"--freq", "--B", "--theta", "--phi", "--T", "--lw", "--shape",
-                                      "--mode", "--lines", "-o", "--cells", "--split"};
+                                      "--mode", "--lines", "-o", "--cells", "--split", "--depth"};
     bool is_own = false;
     for (const char* n : own) is_own = is_own || name == n;
     if (!is_own) {
@@ -159,6 +166,9 @@ Options parse(const std::vector<std::string>& args) {
       o.grid.cells = count_of(value, name);
     } else if (name == "--split") {
       o.grid.split = count_of(value, name);
+    } else if (name == "--depth") {
+      o.grid.depth = count_of(value, name);
+      if (o.grid.depth > 6) throw Failure("value '" + common::printable(value) + "' of option --depth is above 6");
     }
   }
   if (o.help || o.version) return o;
@@ -199,8 +209,9 @@ int run(const std::vector<std::string>& args) {
 
   std::vector<epr::Line> lines;
   epr::Spectrum s;
+  epr::Work work;
   if (o.powder) {
-    s = epr::powder(x, o.shape, o.lw, o.grid, &lines);
+    s = epr::powder(x, o.shape, o.lw, o.grid, &lines, &work);
   } else {
     lines = epr::find_lines(x, x.p.field.theta, x.p.field.phi);
     epr::broaden(lines, 1.0, x.grid, o.shape, o.lw, s);
@@ -215,9 +226,8 @@ int run(const std::vector<std::string>& args) {
                 x.grid.last() * 1e3);
   std::string where = text;
   if (o.powder) {
-    std::snprintf(text, sizeof text, "; powder, midpoint rule on %d x %d cells of %d x %d over one octant (%lld orientations)",
-                  o.grid.cells, o.grid.cells, o.grid.split, o.grid.split, 0LL
-                  );
+    std::snprintf(text, sizeof text, "; powder: midpoint rule on %d x %d cells of %d x %d over one octant, %lld orientations",
+                  o.grid.cells, o.grid.cells, o.grid.split, o.grid.split, static_cast<long long>(work.orientations));
   } else {
     std::snprintf(text, sizeof text, "; theta = %.6g, phi = %.6g degrees", x.p.field.theta, x.p.field.phi);
   }
@@ -255,7 +265,7 @@ int run(const std::vector<std::string>& args) {
       std::string label = std::to_string(l.lower) + "-" + std::to_string(l.upper);
       if (o.powder) {
         // The lines along the three axes of the frame.
-        const bool z = l.theta < 1e-9, xa = std::fabs(l.theta - 90) < 1e-9 && l.phi < 1e-9,
+        const bool z = l.theta < 1e-9 && l.phi < 1e-9, xa = std::fabs(l.theta - 90) < 1e-9 && l.phi < 1e-9,
                    ya = std::fabs(l.theta - 90) < 1e-9 && std::fabs(l.phi - 90) < 1e-9;
         if (!(z || xa || ya)) continue;
         label = (z ? "z " : xa ? "x " : "y ") + label;

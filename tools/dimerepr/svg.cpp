@@ -9,11 +9,11 @@ namespace epr {
 namespace {
 
 // Page and plot geometry, in SVG user units (pixels).
-constexpr int page_width = 820, page_height = 560;
+constexpr int page_width = 820, page_height = 590;
 constexpr int plot_left = 90, plot_right = 790, plot_top = 50, plot_bottom = 400;
 constexpr int columns = plot_right - plot_left;
-constexpr int mark_top = 410, mark_bottom = 425;  // the marks of the lines, under the plot
-constexpr int note_y = 485;                       // the first note line, 16 apart
+constexpr int mark_top = 440, mark_bottom = 452;  // the marks of the lines, under the axis title
+constexpr int note_y = 520;                       // the first note line, 16 apart
 
 void append(std::string& out, const char* format, auto... args) {
   char text[1024];
@@ -88,14 +88,14 @@ std::string render_svg(const Grid& g, const std::vector<double>& derivative,
     append(out, "<line x1=\"%d\" y1=\"%.2f\" x2=\"%d\" y2=\"%.2f\"/>\n", plot_left, py(t), plot_right, py(t));
   out += "</g>\n<g class=\"tick-labels\">\n";
   for (double t = x.lo; t <= x.hi + x.step * 1e-6; t += x.step)
-    append(out, "<text x=\"%.2f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", px(t), plot_bottom + 45,
+    append(out, "<text x=\"%.2f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", px(t), plot_bottom + 16,
            label(t, x.step).c_str());
   for (double t = y.lo; t <= y.hi + y.step * 1e-6; t += y.step)
     append(out, "<text x=\"%d\" y=\"%.2f\" text-anchor=\"end\">%s</text>\n", plot_left - 6, py(t) + 4,
            label(t, y.step).c_str());
   out += "</g>\n";
   append(out, "<text class=\"axis-title\" x=\"%d\" y=\"%d\" text-anchor=\"middle\">B (mT)</text>\n",
-         (plot_left + plot_right) / 2, plot_bottom + 62);
+         (plot_left + plot_right) / 2, plot_bottom + 32);
   append(out, "<text class=\"axis-title\" x=\"%d\" y=\"%d\">dA/dB (cm-1 T-1 mT-2)</text>\n", plot_left,
          plot_top - 8);
   // The curve: at most the first, lowest, highest and last point of each pixel column.
