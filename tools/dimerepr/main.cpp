@@ -232,7 +232,7 @@ int run(const std::vector<std::string>& args) {
     std::snprintf(text, sizeof text, "; theta = %.6g, phi = %.6g degrees", x.p.field.theta, x.p.field.phi);
   }
   where += text;
-  const std::string none = lines.empty() ? "no resonance in the field range" : "";
+  const std::string none = lines.empty() ? "no allowed resonance in the field range" : "";
   std::size_t looping = 0;
   for (const epr::Line& l : lines) looping += l.looping();
   const std::string loops = looping ? std::to_string(looping) + " looping transition(s) (double roots) left out of the spectrum" : "";
@@ -275,7 +275,7 @@ int run(const std::vector<std::string>& args) {
     std::vector<std::string> notes = {where, o.parameters};
     notes.push_back(none.empty() ? (o.powder ? "Marks: the lines with the field along x, y and z, levels lower-upper ranked at resonance."
                                              : "Marks: the lines, levels lower-upper ranked at resonance.")
-                                 : "No resonance in the field range: the spectrum is flat.");
+                                 : "No allowed resonance in the field range: the spectrum is flat.");
     if (!loops.empty()) notes.push_back(loops + ".");
     svg = epr::render_svg(x.grid, s.derivative, marks, notes);
   }
