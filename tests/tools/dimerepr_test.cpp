@@ -314,6 +314,7 @@ TEST(Program, RefusesBadOptions) {
       {__LINE__, {"--freq", "9.5", "--shape", "box"}, "--shape"},
       {__LINE__, {"--freq", "9.5", "--mode", "sideways"}, "--mode"},
       {__LINE__, {"--freq", "9.5", "--T", "0"}, "--T"},
+      {__LINE__, {"--freq", "9.5", "--depth", "7"}, "--depth"},
       {__LINE__, {"--freq", "9.5", "--powder", "--theta", "10"}, "--powder"},
       {__LINE__, {"--freq", "9.5", "--D", "x"}, "--D"},
       {__LINE__, {"--freq", "9.5", "--colour", "red"}, "--colour"},

@@ -167,8 +167,10 @@ Options parse(const std::vector<std::string>& args) {
     } else if (name == "--split") {
       o.grid.split = count_of(value, name);
     } else if (name == "--depth") {
-      o.grid.depth = count_of(value, name);
-      if (o.grid.depth > 6) throw Failure("value '" + common::printable(value) + "' of option --depth is above 6");
+      const double d = common::number(value, name);
+      if (!(d >= 0 && d <= 6 && d == std::floor(d)))
+        throw Failure("value '" + common::printable(value) + "' of option --depth is not a whole number from 0 to 6");
+      o.grid.depth = static_cast<int>(d);
     }
   }
   if (o.help || o.version) return o;
