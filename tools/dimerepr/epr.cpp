@@ -184,7 +184,7 @@ class Search {
     constexpr int batch = 8;
     std::array<model::Matrix, batch> h;
     double zr[batch][model::n * model::n], zi[batch][model::n * model::n];
-    double fv1[batch][model::n], fv2[batch][model::n], fm1[batch][2 * model::n];
+    double fv1[batch][model::n] = {}, fv2[batch][model::n] = {}, fm1[batch][2 * model::n] = {};
     int ierr[batch];
     eigen::order16::Call calls[batch];
     for (std::size_t s = 0; s < count; s += batch) {
@@ -284,13 +284,13 @@ class Search {
     const double sign = t.fa < 0 ? -1.0 : 1.0;  // f = sign |f|
     // g = sign x slope: negative then positive at a turning point towards h nu.
     double a = t.a, b = t.b;
-    double ga = sign * slope_at(a, t.pair), gb = sign * slope_at(b, t.pair);
+    const double ga = sign * slope_at(a, t.pair), gb = sign * slope_at(b, t.pair);
     if (!(ga < 0 && gb > 0)) return;
     for (int it = 0; it < max_iterations && b - a > root_width; ++it) {
       const double m = a + 0.5 * (b - a);
       const double gm = sign * slope(states(m), t.pair);
-      if (gm < 0) a = m, ga = gm;
-      else b = m, gb = gm;
+      if (gm < 0) a = m;
+      else b = m;
     }
     const double m = a + 0.5 * (b - a);
     const Levels em = energies(m);
@@ -524,7 +524,7 @@ void stick(std::vector<double>& bins, const Grid& g, double B, double amount) {
   if (!(t >= 0.0 && t <= static_cast<double>(g.count - 1))) {
     // Beyond the grid: its share goes to the end it lies at.
     if (t < 0.0 && t > -1.0) bins.front() += amount * (1.0 + t);
-    if (t > static_cast<double>(g.count - 1) && t < static_cast<double>(g.count)) bins.back() += amount * (g.count - t);
+    if (t > static_cast<double>(g.count - 1) && t < static_cast<double>(g.count)) bins.back() += amount * (static_cast<double>(g.count) - t);
     return;
   }
   const auto k = std::min(static_cast<std::int64_t>(t), g.count - 2 < 0 ? 0 : g.count - 2);

@@ -270,7 +270,7 @@ int run(const std::vector<std::string>& args) {
         const bool z = l.theta < 1e-9 && l.phi < 1e-9, xa = std::fabs(l.theta - 90) < 1e-9 && l.phi < 1e-9,
                    ya = std::fabs(l.theta - 90) < 1e-9 && std::fabs(l.phi - 90) < 1e-9;
         if (!(z || xa || ya)) continue;
-        label = (z ? "z " : xa ? "x " : "y ") + label;
+        label.insert(0, z ? "z " : xa ? "x " : "y ");
       }
       marks.push_back({l.B, label});
     }

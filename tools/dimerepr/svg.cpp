@@ -25,6 +25,9 @@ void append(std::string& out, const char* format, auto... args) {
 // power of ten; an empty range gets lo -+ 1.
 struct Axis {
   double lo, hi, step;
+  // The number of tick intervals, and tick k from 0.
+  int intervals() const { return static_cast<int>(std::lround((hi - lo) / step)); }
+  double tick(int k) const { return lo + k * step; }
 };
 Axis axis(double lo, double hi, int ticks) {
   if (!(hi > lo)) lo -= 1.0, hi += 1.0;
@@ -82,17 +85,17 @@ std::string render_svg(const Grid& g, const std::vector<double>& derivative,
   append(out, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"none\" stroke=\"black\"/>\n",
          plot_left, plot_top, columns, plot_bottom - plot_top);
   out += "<g class=\"ticks\" stroke=\"#dddddd\">\n";
-  for (double t = x.lo; t <= x.hi + x.step * 1e-6; t += x.step)
-    append(out, "<line x1=\"%.2f\" y1=\"%d\" x2=\"%.2f\" y2=\"%d\"/>\n", px(t), plot_top, px(t), plot_bottom);
-  for (double t = y.lo; t <= y.hi + y.step * 1e-6; t += y.step)
-    append(out, "<line x1=\"%d\" y1=\"%.2f\" x2=\"%d\" y2=\"%.2f\"/>\n", plot_left, py(t), plot_right, py(t));
+  for (int k = 0; k <= x.intervals(); ++k)
+    append(out, "<line x1=\"%.2f\" y1=\"%d\" x2=\"%.2f\" y2=\"%d\"/>\n", px(x.tick(k)), plot_top, px(x.tick(k)), plot_bottom);
+  for (int k = 0; k <= y.intervals(); ++k)
+    append(out, "<line x1=\"%d\" y1=\"%.2f\" x2=\"%d\" y2=\"%.2f\"/>\n", plot_left, py(y.tick(k)), plot_right, py(y.tick(k)));
   out += "</g>\n<g class=\"tick-labels\">\n";
-  for (double t = x.lo; t <= x.hi + x.step * 1e-6; t += x.step)
-    append(out, "<text x=\"%.2f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", px(t), plot_bottom + 16,
-           label(t, x.step).c_str());
-  for (double t = y.lo; t <= y.hi + y.step * 1e-6; t += y.step)
-    append(out, "<text x=\"%d\" y=\"%.2f\" text-anchor=\"end\">%s</text>\n", plot_left - 6, py(t) + 4,
-           label(t, y.step).c_str());
+  for (int k = 0; k <= x.intervals(); ++k)
+    append(out, "<text x=\"%.2f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", px(x.tick(k)), plot_bottom + 16,
+           label(x.tick(k), x.step).c_str());
+  for (int k = 0; k <= y.intervals(); ++k)
+    append(out, "<text x=\"%d\" y=\"%.2f\" text-anchor=\"end\">%s</text>\n", plot_left - 6, py(y.tick(k)) + 4,
+           label(y.tick(k), y.step).c_str());
   out += "</g>\n";
   append(out, "<text class=\"axis-title\" x=\"%d\" y=\"%d\" text-anchor=\"middle\">B (mT)</text>\n",
          (plot_left + plot_right) / 2, plot_bottom + 32);
