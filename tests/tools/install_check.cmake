@@ -6,6 +6,7 @@ set(installed
   bin/dimerstates share/man/man1/dimerstates.1
   bin/dimerplot share/man/man1/dimerplot.1
   bin/dimermag share/man/man1/dimermag.1
+  bin/dimerepr share/man/man1/dimerepr.1
 )
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
