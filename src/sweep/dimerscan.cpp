@@ -7,6 +7,7 @@
 #include "eigen/eigen.hpp"
 #include "model/pass_rule.hpp"
 #include "model/record_layout.hpp"
+#include "sweep/finite_levels.hpp"
 #include "sweep/hamiltonian.hpp"
 #include "sweep/passes.hpp"
 #include "sweep/records.hpp"
@@ -35,6 +36,8 @@ constexpr int level_record = 265, gap_record = 268;
 constexpr int console = 6;
 constexpr int levels_unit = 10;  // fort.10: D1 and each energy
 constexpr int gap_unit = 20;     // fort.20: D1 and the gap w(3) - w(1)
+// Bytes of a record of F6: 1 + 12 + 2 + 12 characters, carriage return, line feed.
+constexpr std::int64_t record_bytes = model::record::bytes;
 
 constexpr const char* f1 = "(1X,'Enter the value for J (cm-1) :')";
 constexpr const char* f2 =
@@ -102,6 +105,7 @@ void MAIN__() {
 
   // From here on an interrupt ends the run after the pass it comes in.
   textio::catch_interrupts(source);
+  textio::write_in_passes({{levels_unit, sweep::Pass::n * record_bytes}, {gap_unit, record_bytes}});
   std::int64_t passes_written = 0;
 
   // Sixteen records of D1 and each energy, ascending, and one of D1 and the
@@ -109,6 +113,7 @@ void MAIN__() {
   // interrupt came, the end of the run.
   textio::UnitTable& units = textio::installed().units();
   const auto write_pass = [&record, &passes_written, &units](const sweep::Pass& pass) {
+    if (!sweep::finite_levels(pass.w, sweep::Pass::n)) textio::report_failure(at(line::level_record), {textio::ErrorKind::bad_value, sweep::not_finite(passes_written + 1)});
     if (pass.ierr != 0) refuse_unconverged(pass.ierr);
     const double D1 = pass.D1;
     const double* w = pass.w;

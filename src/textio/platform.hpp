@@ -23,25 +23,30 @@ StandardHandles standard_handles();
 // null device, so that no result file can take the place of one.
 void ensure_standard_handles();
 
-// Signals whose disposition the process sets: the three interrupts, a file
-// grown past its size limit, a write to a pipe without a reader.
-enum class Signal { interrupt, terminate, hangup, file_size, broken_pipe };
+// Signals whose disposition the process sets: a file grown past its size
+// limit, a write to a pipe without a reader.
+enum class Signal { file_size, broken_pipe };
 // Makes the host ignore sig. Returns 0, or the error number (a host that
 // lacks sig reports one).
 int ignore_signal(Signal sig);
 
-// From now on the interrupts (interrupt, terminate, hangup) are caught: the
-// first one is remembered, and a write waiting for a pipe or a device gives
-// up (write_all); a second one ends the process at once by its default
-// action. An interrupt ignored when the process started stays ignored.
+// From now on every signal whose default action ends the process is caught
+// as an interrupt (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM,
+// SIGXCPU, ...), except SIGKILL, which cannot be, the faults of the program
+// itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT), and
+// the ones the process ignores. The first one is remembered, and a write
+// waiting for a pipe or a device gives up (write_all); every further one is
+// held off: it only makes a write that waits give up, and never ends the
+// process. An interrupt ignored when the process started stays ignored.
 void catch_interrupts();
-// True, with its signal, once an interrupt has been caught.
-bool interrupt_caught(Signal& sig);
-// Ends the process by sig as the host's default action would, running
-// nothing more.
-[[noreturn]] void end_by_signal(Signal sig);
-// "SIGINT", "SIGTERM", ...
-const char* signal_name(Signal sig);
+// True, with the host's number of its signal, once an interrupt has been
+// caught.
+bool interrupt_caught(int& number);
+// Ends the process by the signal number as the host's default action would,
+// running nothing more.
+[[noreturn]] void end_by_signal(int number);
+// "SIGINT", "SIGTERM", "SIGRTMIN+3", ...
+const char* signal_name(int number);
 
 // Facts about an open handle: a regular file has a length that can be cut;
 // a regular file or a FIFO (pipe) has an identity, the same for every handle

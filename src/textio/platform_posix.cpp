@@ -18,37 +18,53 @@ namespace {
 
 int number_of(Signal sig) {
   switch (sig) {
-    case Signal::interrupt: return SIGINT;
-    case Signal::terminate: return SIGTERM;
-    case Signal::hangup: return SIGHUP;
     case Signal::file_size: return SIGXFSZ;
     case Signal::broken_pipe: return SIGPIPE;
   }
-  return SIGTERM;
+  return SIGPIPE;
 }
 
-constexpr Signal interrupts[] = {Signal::interrupt, Signal::terminate, Signal::hangup};
+// The signals whose default action ends the process and that a run takes as
+// an interrupt, with their names. Not here: SIGKILL and SIGSTOP, which
+// cannot be caught; the faults of the program itself (SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT), which must end it where they
+// happen; SIGPIPE and SIGXFSZ, which the run ignores so that the write
+// fails instead. The real-time signals are taken as well (signal_name).
+struct Named {
+  int number;
+  const char* name;
+};
+constexpr Named interrupts[] = {
+    {SIGHUP, "SIGHUP"},   {SIGINT, "SIGINT"},       {SIGQUIT, "SIGQUIT"},
+    {SIGTERM, "SIGTERM"}, {SIGUSR1, "SIGUSR1"},     {SIGUSR2, "SIGUSR2"},
+    {SIGALRM, "SIGALRM"}, {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"},
+    {SIGXCPU, "SIGXCPU"},
+#if defined(__linux__)
+    // Signals whose default action ends the process on Linux only.
+    {SIGPOLL, "SIGPOLL"}, {SIGPWR, "SIGPWR"},
+#if defined(SIGSTKFLT)
+    {SIGSTKFLT, "SIGSTKFLT"},
+#endif
+#endif
+};
 
 // The number of the first interrupt caught, 0 before one.
 volatile std::sig_atomic_t caught = 0;
 
-void set_default(int number) {
-  struct sigaction action{};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(number, &action, nullptr);
+// Remembers the first interrupt. A further one changes nothing: it only
+// makes a call that waits return (no SA_RESTART), and the run ends by the
+// first one.
+extern "C" void on_interrupt(int number) {
+  if (caught == 0) caught = number;
 }
 
-// Remembers the first interrupt; a second one ends the process by its
-// default action as soon as the handler returns (the signal is blocked
-// while the handler runs).
-extern "C" void on_interrupt(int number) {
-  if (caught != 0) {
-    set_default(number);
-    ::raise(number);
-    return;
-  }
-  caught = number;
+// Calls catch_one for the number of every interrupt.
+template <typename CatchOne>
+void for_each_interrupt(CatchOne catch_one) {
+  for (const Named& sig : interrupts) catch_one(sig.number);
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+  for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) catch_one(number);
+#endif
 }
 
 bool special(mode_t mode) { return S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode); }
@@ -85,29 +101,28 @@ void catch_interrupts() {
   action.sa_handler = on_interrupt;
   // No SA_RESTART: a write waiting for a pipe returns, and gives up.
   action.sa_flags = 0;
+  // While one interrupt is being remembered, the others wait.
   sigemptyset(&action.sa_mask);
-  for (const Signal sig : interrupts) sigaddset(&action.sa_mask, number_of(sig));
-  for (const Signal sig : interrupts) {
+  for_each_interrupt([&action](int number) { sigaddset(&action.sa_mask, number); });
+  for_each_interrupt([&action](int number) {
     struct sigaction before{};
-    if (::sigaction(number_of(sig), nullptr, &before) != 0) continue;
+    if (::sigaction(number, nullptr, &before) != 0) return;
     // Ignored from the start (nohup, a background job): stays ignored.
-    if (before.sa_handler == SIG_IGN) continue;
-    ::sigaction(number_of(sig), &action, nullptr);
-  }
+    if (before.sa_handler == SIG_IGN) return;
+    ::sigaction(number, &action, nullptr);
+  });
 }
 
-bool interrupt_caught(Signal& sig) {
-  const int number = caught;
-  if (number == 0) return false;
-  for (const Signal s : interrupts) {
-    if (number_of(s) == number) sig = s;
-  }
-  return true;
+bool interrupt_caught(int& number) {
+  number = caught;
+  return number != 0;
 }
 
-void end_by_signal(Signal sig) {
-  const int number = number_of(sig);
-  set_default(number);
+void end_by_signal(int number) {
+  struct sigaction action{};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(number, &action, nullptr);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, number);
@@ -117,14 +132,24 @@ void end_by_signal(Signal sig) {
   std::_Exit(128 + number);
 }
 
-const char* signal_name(Signal sig) {
-  switch (sig) {
-    case Signal::interrupt: return "SIGINT";
-    case Signal::terminate: return "SIGTERM";
-    case Signal::hangup: return "SIGHUP";
-    case Signal::file_size: return "SIGXFSZ";
-    case Signal::broken_pipe: return "SIGPIPE";
+const char* signal_name(int number) {
+  for (const Named& sig : interrupts) {
+    if (sig.number == number) return sig.name;
   }
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+  if (number >= SIGRTMIN && number <= SIGRTMAX) {
+    // "SIGRTMIN+k"; a run names at most one signal.
+    static char name[24] = "SIGRTMIN";
+    const int k = number - SIGRTMIN;
+    if (k == 0) return name;
+    char* at = name + 8;
+    *at++ = '+';
+    if (k >= 10) *at++ = static_cast<char>('0' + k / 10);
+    *at++ = static_cast<char>('0' + k % 10);
+    *at = '\0';
+    return name;
+  }
+#endif
   return "a signal";
 }
 

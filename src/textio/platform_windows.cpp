@@ -22,27 +22,30 @@ namespace {
 // Exit status of a console process ended by Ctrl+C or Ctrl+Break.
 constexpr DWORD control_c_exit = 0xC000013AUL;
 
-// The run-time's signal of each interrupt: Ctrl+C, termination as raise()
-// gives it, and Ctrl+Break in place of the hang-up that Windows lacks.
 int number_of(Signal sig) {
   switch (sig) {
-    case Signal::interrupt: return SIGINT;
-    case Signal::terminate: return SIGTERM;
-    case Signal::hangup: return SIGBREAK;
     case Signal::file_size:
     case Signal::broken_pipe: return 0;  // Windows raises neither
   }
   return 0;
 }
 
-constexpr Signal interrupts[] = {Signal::interrupt, Signal::terminate, Signal::hangup};
+// The run-time's signals taken as interrupts: Ctrl+C, termination as raise()
+// gives it, and Ctrl+Break in place of the hang-up that Windows lacks.
+struct Named {
+  int number;
+  const char* name;
+};
+constexpr Named interrupts[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGBREAK, "SIGBREAK"}};
 
 volatile std::sig_atomic_t caught = 0;
 
-// The run-time resets the handler before it calls it: a second interrupt
-// takes the default action and ends the process at once. The console's
-// handler runs on a thread of its own; it only sets the flag.
+// The run-time resets the handler before it calls it: the handler sets
+// itself again, so that a further interrupt changes nothing and the run ends
+// by the first one. The console's handler runs on a thread of its own; it
+// only sets the flag.
 extern "C" void on_interrupt(int number) {
+  std::signal(number, on_interrupt);
   if (caught == 0) caught = number;
 }
 
@@ -76,33 +79,25 @@ int ignore_signal(Signal sig) {
 }
 
 void catch_interrupts() {
-  for (const Signal sig : interrupts) {
-    const auto before = std::signal(number_of(sig), on_interrupt);
-    if (before == SIG_IGN) std::signal(number_of(sig), SIG_IGN);  // stays ignored
+  for (const Named& sig : interrupts) {
+    const auto before = std::signal(sig.number, on_interrupt);
+    if (before == SIG_IGN) std::signal(sig.number, SIG_IGN);  // stays ignored
   }
 }
 
-bool interrupt_caught(Signal& sig) {
-  const int number = caught;
-  if (number == 0) return false;
-  for (const Signal s : interrupts) {
-    if (number_of(s) == number) sig = s;
-  }
-  return true;
+bool interrupt_caught(int& number) {
+  number = caught;
+  return number != 0;
 }
 
-void end_by_signal(Signal) {
+void end_by_signal(int) {
   // What the console does to a program it interrupts.
   ::ExitProcess(control_c_exit);
 }
 
-const char* signal_name(Signal sig) {
-  switch (sig) {
-    case Signal::interrupt: return "SIGINT";
-    case Signal::terminate: return "SIGTERM";
-    case Signal::hangup: return "SIGBREAK";
-    case Signal::file_size: return "SIGXFSZ";
-    case Signal::broken_pipe: return "SIGPIPE";
+const char* signal_name(int number) {
+  for (const Named& sig : interrupts) {
+    if (sig.number == number) return sig.name;
   }
   return "a signal";
 }

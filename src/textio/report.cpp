@@ -57,9 +57,8 @@ void ErrorStream::not_written(std::string_view file, int errnum) {
   runtime_error({file, ": ", platform::error_text(errnum)});
 }
 
-void ErrorStream::interrupted(std::string_view program, platform::Signal sig,
+void ErrorStream::interrupted(std::string_view program, std::string_view name,
                               std::string_view after, std::string_view held) {
-  const std::string_view name = platform::signal_name(sig);
   if (after.empty()) {
     line({program, ": interrupted by signal ", name});
   } else if (held.empty()) {

@@ -40,7 +40,7 @@ class ErrorStream {
   void not_written(std::string_view file, int errnum);
   // "<program>: interrupted by signal <SIGNAME>", followed by " after
   // <after>" unless after is empty, then ": <held>" unless held is empty.
-  void interrupted(std::string_view program, platform::Signal sig, std::string_view after,
+  void interrupted(std::string_view program, std::string_view signal, std::string_view after,
                    std::string_view held);
 
  private:

@@ -20,9 +20,9 @@ int close_all(int status) { return current != nullptr ? current->close_all(statu
 // Ends the process by the interrupt caught, after the line that tells of
 // it: what the run had done when it stopped (after), and what the files hold.
 [[noreturn]] void end_by_interrupt(std::string_view after = {}, std::string_view held = {}) {
-  platform::Signal sig = platform::Signal::interrupt;
+  int sig = 0;
   platform::interrupt_caught(sig);
-  errors().interrupted(interrupted_program, sig, after, held);
+  errors().interrupted(interrupted_program, platform::signal_name(sig), after, held);
   platform::end_by_signal(sig);
 }
 
@@ -88,7 +88,7 @@ void catch_interrupts(const char* program) {
 }
 
 bool interrupted() {
-  platform::Signal sig;
+  int sig = 0;
   return platform::interrupt_caught(sig);
 }
 

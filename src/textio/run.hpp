@@ -67,10 +67,11 @@ Runtime& installed();
 // process by that signal instead.
 [[noreturn]] void end_run(int status);
 
-// From now on SIGINT, SIGTERM and SIGHUP are caught instead of ending the
-// process at once: the run tests interrupted() where it can stop cleanly. A
-// second interrupt ends the process at once. program names the run in the
-// line that tells of an interrupt.
+// From now on SIGINT, SIGTERM, SIGHUP and every other signal whose default
+// action ends the process (platform::catch_interrupts) are caught instead of
+// ending the process at once: the run tests interrupted() where it can stop
+// cleanly. Further interrupts are held off while the run ends by the first.
+// program names the run in the line that tells of an interrupt.
 void catch_interrupts(const char* program);
 // True once an interrupt has been caught.
 bool interrupted();

@@ -14,4 +14,8 @@ void write(const Location& where, int unit, const Format& format,
   }
 }
 
+void write_in_passes(std::initializer_list<PassShare> shares) {
+  installed().units().write_in_passes(std::vector<PassShare>(shares));
+}
+
 }  // namespace textio

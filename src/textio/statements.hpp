@@ -22,6 +22,11 @@ void compile_format(Format& format, const ConstantFormat& text);
 void write(const Location& where, int unit, const Format& format,
            std::initializer_list<double> values = {});
 
+// From now on the result files of shares are written in whole passes: a
+// failed write leaves each of them at the passes all of them hold whole
+// (UnitTable::write_in_passes).
+void write_in_passes(std::initializer_list<PassShare> shares);
+
 // A free-form read of the items from standard input: doubles and 32-bit integers.
 template <typename... Items>
 void read(const Location& where, Items&... items) {

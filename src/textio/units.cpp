@@ -93,18 +93,33 @@ bool Connection::cut() {
   return true;
 }
 
+int Connection::write_out_last() {
+  if (direction_ == Direction::read || lost_ || used_ == 0) return 0;
+  const int err = platform::write_all(handle_, window_.data(), used_);
+  if (err != 0) lost_ = true;
+  else position_ += static_cast<std::int64_t>(used_);
+  used_ = 0;
+  return err;
+}
+
 int Connection::close() {
   if (direction_ == Direction::read) return 0;
-  int err = 0;
-  if (!lost_ && used_ > 0) err = platform::write_all(handle_, window_.data(), used_);
-  used_ = 0;
+  const int err = write_out_last();
   if (standard()) return err;
   const int closed = platform::close(handle_);
   return err != 0 ? err : closed;
 }
 
+int Connection::cut_back(std::int64_t length) {
+  if (direction_ != Direction::read_write) return 0;  // a FIFO or a device
+  return platform::cut(handle_, length);
+}
+
 UnitTable::UnitTable(platform::StandardHandles handles)
-    : standard_output_(handles.out), standard_error_(handles.err), input_(handles.in) {
+    : standard_input_(handles.in),
+      standard_output_(handles.out),
+      standard_error_(handles.err),
+      input_(handles.in) {
   using Direction = Connection::Direction;
   using EndFile = Connection::EndFile;
   connections_.push_back(std::make_unique<Connection>(stdin_unit, handles.in, std::string(),
@@ -136,10 +151,19 @@ IoError about_file(const std::string& name, std::string_view what) {
 Status UnitTable::shared(const std::string& name, const platform::FileInfo& info) const {
   // A device such as /dev/null may be written by anyone; a regular file or a
   // pipe written through two handles would have its records overwritten or
-  // cut into each other.
-  platform::FileInfo out;
-  if (platform::file_info(standard_output_, out) == 0 && same_file(info, out)) {
-    return about_file(name, "the same file as standard output");
+  // cut into each other, or (standard input) be the run's own input, which
+  // nobody else reads; standard error would lose its reports.
+  const struct {
+    platform::Handle handle;
+    const char* what;
+  } standard[] = {{standard_output_, "the same file as standard output"},
+                  {standard_input_, "the same file as standard input"},
+                  {standard_error_, "the same file as standard error"}};
+  for (const auto& stream : standard) {
+    platform::FileInfo about;
+    if (platform::file_info(stream.handle, about) == 0 && same_file(info, about)) {
+      return about_file(name, stream.what);
+    }
   }
   for (const ResultFile& other : result_files_) {
     if (same_file(info, other.info)) return about_file(name, "the same file as " + other.name);
@@ -195,11 +219,34 @@ std::vector<NotWritten> UnitTable::close_results() {
   std::vector<NotWritten> failed;
   if (results_closed_) return failed;
   results_closed_ = true;
+  bool lost = false;
   for (const auto& connection : connections_) {
     if (connection->standard()) continue;
-    if (const int err = connection->close()) failed.push_back({connection.get(), err});
+    if (const int err = connection->write_out_last()) failed.push_back({connection.get(), err});
+    lost = lost || connection->lost();
+  }
+  if (lost) cut_back_to_whole_passes();
+  for (const auto& connection : connections_) {
+    if (connection->standard()) continue;
+    const int err = connection->close();
+    if (err != 0 && !connection->lost()) failed.push_back({connection.get(), err});
   }
   return failed;
+}
+
+void UnitTable::cut_back_to_whole_passes() {
+  if (shares_.empty()) return;
+  std::int64_t whole = -1;  // passes on disk in every file
+  for (const PassShare& share : shares_) {
+    const Connection* connection = find(share.unit);
+    const std::int64_t passes = connection == nullptr ? 0 : connection->written() / share.bytes;
+    if (whole < 0 || passes < whole) whole = passes;
+  }
+  // The run ends with its report of the failure already made; a file that
+  // cannot be cut keeps its bytes.
+  for (const PassShare& share : shares_) {
+    if (Connection* connection = find(share.unit)) connection->cut_back(whole * share.bytes);
+  }
 }
 
 void UnitTable::close_standard() {

@@ -117,6 +117,16 @@ class Connection {
   // standard streams stay open). Returns 0 or the host's error number; bytes
   // already lost to a failed write-out are not tried again.
   int close();
+  // The first half of close(): writes the window out, unless bytes were lost
+  // before. Returns 0 or the host's error number.
+  int write_out_last();
+  // True once a write-out failed: bytes of this run are missing from the file.
+  bool lost() const { return lost_; }
+  // Bytes written out to the file, from its start.
+  std::int64_t written() const { return position_; }
+  // Cuts a regular file back to length bytes, which it holds: 0 or the
+  // host's error number; other files stay as they are.
+  int cut_back(std::int64_t length);
 
   int unit() const { return unit_; }
   Direction direction() const { return direction_; }
@@ -172,6 +182,12 @@ class Connection {
   std::array<char, window_size> window_{};
 };
 
+// The bytes that one pass of a sweep writes to the file of a unit.
+struct PassShare {
+  int unit;
+  std::int64_t bytes;
+};
+
 // A result file whose window could not be written out when it was closed.
 struct NotWritten {
   const Connection* connection;
@@ -194,15 +210,23 @@ class UnitTable {
   // lock to the end of the run, a FIFO or a device for writing only. Sets
   // status and returns nullptr, the file unchanged, when it cannot be opened,
   // when another run holds its lock, or when it is the same file as standard
-  // output or as another result file of the run.
+  // input, output or error or as another result file of the run.
   Connection* connect(int unit, Status& status);
 
   InputStream& input() { return input_; }
 
+  // From now on the result files of shares are written in whole passes: when
+  // bytes of one cannot be written out (a full disk, a file size limit, a
+  // reader gone), close_results cuts every one that is a regular file back
+  // to the passes that all of them hold whole. A unit not yet connected
+  // holds none.
+  void write_in_passes(std::vector<PassShare> shares) { shares_ = std::move(shares); }
+
   // Writes out the window of every result file and closes it, once; returns
   // those whose bytes could not all be written out, in the order they were
   // connected. Bytes lost to a write-out that failed during the run (and was
-  // reported then) are not tried again.
+  // reported then) are not tried again. Then, when bytes were lost, the files
+  // written in passes are cut back to whole passes (write_in_passes).
   std::vector<NotWritten> close_results();
   // Writes out the windows of the standard streams, which stay open; their
   // failures are ignored.
@@ -216,13 +240,17 @@ class UnitTable {
   };
 
   // Why the file info of name may not be written by this run: the same file
-  // as standard output or as another result file; nothing when it may.
+  // as a standard stream or as another result file; nothing when it may.
   Status shared(const std::string& name, const platform::FileInfo& info) const;
+  // Cuts the files of shares_ back to the passes all of them hold on disk.
+  void cut_back_to_whole_passes();
 
+  platform::Handle standard_input_;
   platform::Handle standard_output_;
   platform::Handle standard_error_;
   std::vector<std::unique_ptr<Connection>> connections_;
   std::vector<ResultFile> result_files_;
+  std::vector<PassShare> shares_;
   InputStream input_;
   bool results_closed_ = false;
   bool standard_closed_ = false;

@@ -71,8 +71,8 @@ TEST(report, WholeRuns) {
        "At line 268 of file dimerscan\nFortran runtime error: Is a directory\n", 2, levels,
        unchecked, first_prompts(5)},
       {__LINE__, full_fort10, one_pass,
-       "Fortran runtime error: fort.10: No space left on device\n", 2, unchecked, gap,
-       first_prompts(5)},
+       "Fortran runtime error: fort.10: No space left on device\n", 2, unchecked, "",
+       first_prompts(5)},  // fort.20 cut back to the no pass that fort.10 holds
       {__LINE__, nothing, "", "At line 43 of file dimerscan\nFortran runtime error: End of file\n",
        2, absent, absent, first_prompts(1)},
       {__LINE__, nothing, "-1\n0 0 1\nabc\n",
