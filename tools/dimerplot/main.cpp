@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <iostream>
 #include <new>
+#include <optional>
+#include <array>
+#include <exception>
 #include <random>
 #include <string>
 #include <string_view>
@@ -186,6 +189,154 @@ std::vector<dimerplot::Record> read_records(const std::string& path) {
   return reader.finish();
 }
 
+// The records of a file one at a time, each checked as it is read, in
+// pieces of 64 KiB.
+class RecordFile {
+ public:
+  explicit RecordFile(const std::string& path)
+      : name_(printable(path)), reader_(name_, [this](const dimerplot::Record& r) { buffer_.push_back(r); }) {
+    errno = 0;
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) throw InputError(name_, 0, std::strerror(errno != 0 ? errno : EIO));
+  }
+  RecordFile(const RecordFile&) = delete;
+  RecordFile& operator=(const RecordFile&) = delete;
+  ~RecordFile() { std::fclose(file_); }
+  // The next record; false at the end of the file.
+  bool next(dimerplot::Record& r) {
+    while (at_ == buffer_.size()) {
+      if (ended_) return false;
+      buffer_.clear();
+      at_ = 0;
+      errno = 0;
+      const std::size_t n = std::fread(chunk_.data(), 1, chunk_.size(), file_);
+      if (n > 0) reader_.feed(std::string_view(chunk_.data(), n));
+      if (n < chunk_.size()) {
+        if (std::ferror(file_)) throw InputError(name_, 0, std::strerror(errno != 0 ? errno : EIO));
+        reader_.finish();
+        ended_ = true;
+      }
+    }
+    r = buffer_[at_++];
+    return true;
+  }
+
+ private:
+  std::string name_;
+  std::FILE* file_ = nullptr;
+  dimerplot::RecordReader reader_;
+  std::vector<dimerplot::Record> buffer_;
+  std::size_t at_ = 0;
+  bool ended_ = false;
+  std::vector<char> chunk_ = std::vector<char>(std::size_t{1} << 16);
+};
+
+bool regular_file(const std::string& path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec) && !ec;
+}
+
+// One sweep's pass: its D1, its sixteen levels and its gap.
+struct Pass {
+  double d1 = 0.0, gap = 0.0;
+  std::array<double, dimerplot::levels> level{};
+};
+
+// Draws the sweep of two regular files in two readings: the first checks
+// every record and the sweep as assemble does, with the same report for the
+// same fault, and finds the first and last D1; the second draws pass by
+// pass. Memory is bounded whatever the number of passes.
+std::string draw_streamed(const Options& o) {
+  const std::string levels_name = printable(o.levels), gap_name = printable(o.gap);
+  constexpr int n = dimerplot::levels;
+  std::size_t passes = 0;
+  double first_d1 = 0.0, last_d1 = 0.0;
+  {
+    // The faults of the levels file's layout come first, those of the gap
+    // file's layout next, then those of the sweep, pass by pass.
+    std::exception_ptr fault;
+    {
+      RecordFile lv(o.levels);
+      dimerplot::Record r{};
+      std::vector<dimerplot::Record> pass;
+      pass.reserve(n);
+      auto check = [&] {
+        if (fault || pass.empty()) return;
+        try {
+          dimerplot::check_pass(pass, passes, passes > 0 ? &last_d1 : nullptr, levels_name);
+        } catch (...) {
+          fault = std::current_exception();
+          return;
+        }
+        if (passes == 0) first_d1 = pass[0].d1;
+        last_d1 = pass[0].d1;
+        ++passes;
+      };
+      while (lv.next(r)) {
+        pass.push_back(r);
+        if (pass.size() == static_cast<std::size_t>(n)) {
+          check();
+          pass.clear();
+        }
+      }
+      check();
+    }
+    {
+      RecordFile gp(o.gap);
+      std::optional<RecordFile> lv;
+      if (!fault) lv.emplace(o.levels);
+      dimerplot::Record r{}, l{};
+      std::size_t p = 0;
+      while (gp.next(r)) {
+        if (!fault) {
+          double d1 = 0.0;
+          if (p < passes) {
+            lv->next(l);
+            d1 = l.d1;
+            for (int k = 1; k < n; ++k) lv->next(l);
+          }
+          try {
+            dimerplot::check_gap(r, p, p < passes ? &d1 : nullptr, passes, levels_name, gap_name);
+          } catch (...) {
+            fault = std::current_exception();
+          }
+        }
+        ++p;
+      }
+      if (fault) std::rethrow_exception(fault);
+      dimerplot::check_gap_count(p, passes, levels_name, gap_name);
+    }
+  }
+
+  dimerplot::Plot plot(first_d1, last_d1);
+  std::optional<dimerplot::PassFollower> follow;
+  if (o.follow) follow.emplace(o.p, levels_name);
+  dimerplot::PassFollower::State st;
+  RecordFile lv(o.levels), gp(o.gap);
+  std::array<double, n> values{};
+  dimerplot::Record r{};
+  for (std::size_t p = 0; p < passes; ++p) {
+    Pass pass;
+    for (int k = 0; k < n; ++k) {
+      if (!lv.next(r)) throw InputError(levels_name, 0, "the file changed while it was read");
+      pass.d1 = r.d1;
+      pass.level[k] = r.value;
+    }
+    if (!gp.next(r)) throw InputError(gap_name, 0, "the file changed while it was read");
+    pass.gap = r.value;
+    std::array<double, n> level = pass.level;
+    if (o.relative) dimerplot::minus_lowest(level);
+    if (!follow) {
+      plot.add(pass.d1, level, pass.gap);
+      continue;
+    }
+    follow->next(p, pass.d1, pass.level, st);
+    for (int k = 0; k < n; ++k) values[k] = level[st.level[k]];
+    plot.add(pass.d1, values, pass.gap, &st.spin, &st.weights);
+  }
+  return plot.render(dimerplot::Sweep{}, o.relative, o.follow, o.follow ? o.parameters : "");
+}
+
 // The whole of a file, or of standard input for "-".
 std::string read_whole(const std::string& path) {
   const bool in = path == "-";
@@ -229,6 +380,11 @@ int run(int argc, char** argv) {
   if (same_file(o.output, o.levels) || same_file(o.output, o.gap))
     throw Failure(printable(o.output) + ": the SVG file would replace an input file");
 
+  if (regular_file(o.levels) && regular_file(o.gap)) {
+    write_whole(o.output, draw_streamed(o));
+    return 0;
+  }
+  // A pipe or a device is read once: its records are kept.
   const std::string levels_name = printable(o.levels), gap_name = printable(o.gap);
   dimerplot::Sweep sweep;
   {
