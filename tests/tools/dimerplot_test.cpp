@@ -1187,6 +1187,19 @@ TEST(States, BadCsvIsRefused) {
   }
 }
 
+// --help and --version into standard output that cannot be written: the
+// text is lost, so the status says so, with one line on standard error.
+TEST(Program, HelpAndVersionIntoAFullDeviceFail) {
+  for (const char* option : {"--help", "--version"}) {
+    SCOPED_TRACE(option);
+    e2e::Sandbox box;
+    const support::Finished o = support::run_in(
+        box, {.program = DIMERPLOT, .out = support::Output::full, .args = {option}});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "dimerplot: standard output could not be written: No space left on device\n");
+  }
+}
+
 TEST(States, VersionAndOptionsThatDoNotGoWithStates) {
   e2e::Sandbox box;
   const PlotRun v = plot(box, {"--version"});
