@@ -485,6 +485,24 @@ TEST(Program, MalformedInputGivesOneLineAndNoFile) {
        "fort.20, line 4: one record more than the 3 passes of fort.10"},
       {__LINE__, good.fort10, good.fort20.substr(0, 2 * 29), {},
        "fort.20, line 3: records missing: fort.10 has 3 passes, this file 2 records"},
+      // Two faults: the levels file's layout first, the gap file's next, then the
+      // passes, the gap records against them, and last the levels against --J.
+      {__LINE__, sweep_files(3, -0.5).fort10,
+       replace_line(good.fort20, 3, " 0.000000E+00  -.75000E+01\r\n"), {},
+       "fort.20, line 3: a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+       "in E12.6), this line has 26"},
+      {__LINE__, replace_line(replace_line(good.fort10, 16, record(9, 1)), 40, " 0.000000E+00  -.75000E+01\r\n"),
+       good.fort20, {},
+       "fort.10, line 40: a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+       "in E12.6), this line has 26"},
+      {__LINE__, good.fort10.substr(0, 40 * 29), replace_line(good.fort20, 2, record(0, 3)), {},
+       "fort.10, line 33: the file ends inside the pass that begins here: 8 of its 16 records"},
+      {__LINE__, good.fort10, good.fort20 + record(1.5, 5), {"--J", "-1"},
+       "fort.20, line 4: one record more than the 3 passes of fort.10"},
+      {__LINE__, replace_line(good.fort10, 6, " 0.000000E+00  -.75000E+01\r\n"), good.fort20,
+       {"fort.10", "none"},
+       "fort.10, line 6: a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+       "in E12.6), this line has 26"},
       // Options.
       {__LINE__, good.fort10, good.fort20, {"--relativ"},
        "unknown option '--relativ' (dimerplot --help lists the options)"},
@@ -1118,6 +1136,29 @@ TEST(States, ZeemanDiagramFromStandardInput) {
 
 // --J colours by composition too: J = -1, D1 = 5, the lowest state 64 % S = 0
 // and 36 % S = 2 at the end of the sweep, not the S = 1 that <S^2> suggests.
+// A regular file is read twice, a line at a time; standard input is read
+// once and kept: the same bytes, levels or relative. Drawing a file keeps
+// one line and one pass, whatever the length of the sweep.
+TEST(States, FileAndStandardInputDrawTheSame) {
+  const e2e::Outcome csv = states_csv({"--J", "-1", "--D1", "0:20:0.01"});  // 2001 passes
+  e2e::Sandbox box;
+  e2e::put(box.dir() / "s.csv", csv.out);
+  const BoundedRun help = bounded_plot(box, {"--help"});
+  for (const bool relative : {false, true}) {
+    SCOPED_TRACE(relative);
+    std::vector<std::string> args = {"--states", "s.csv", "-o", "file.svg"};
+    if (relative) args.push_back("--relative");
+    const BoundedRun file = bounded_plot(box, args);
+    ASSERT_EQ(file.status, 0) << file.err;
+    EXPECT_LT(file.peak_kib, help.peak_kib + 4 * 1024) << "the CSV is " << csv.out.size() << " bytes";
+    args[1] = "-";
+    args[3] = "stdin.svg";
+    const e2e::Outcome in = e2e::run_program(DIMERPLOT, box, csv.out, args);
+    ASSERT_EQ(in.status, 0) << in.err;
+    EXPECT_EQ(e2e::slurp(box.dir() / "file.svg"), e2e::slurp(box.dir() / "stdin.svg"));
+  }
+}
+
 TEST(States, SweepsOwnStatesAreColouredByComposition) {
   e2e::Sandbox box;
   ASSERT_EQ(e2e::run(box, "-1\n0 5 0.5\n0\n0 0\n0\n").status, 0);
