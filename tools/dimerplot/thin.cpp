@@ -115,6 +115,23 @@ void Thinner::keep_run(const Run& r) {
   keep(r.last);
 }
 
+// The open run (not the first) is closed: the one closed before it, if any,
+// lies inside the column.
+void Thinner::close_run() {
+  if (pending_set_) {
+    if (!inner_set_) {
+      inner_lo_ = pending_.lo, inner_hi_ = pending_.hi;
+      inner_lo_run_ = inner_hi_run_ = pending_.id;
+      inner_set_ = true;
+    } else {
+      if (pending_.lo.y < inner_lo_.y) inner_lo_ = pending_.lo, inner_lo_run_ = pending_.id;
+      if (pending_.hi.y > inner_hi_.y) inner_hi_ = pending_.hi, inner_hi_run_ = pending_.id;
+    }
+  }
+  pending_ = open_run_;
+  pending_set_ = true;
+}
+
 void Thinner::add(int column, const Point& p) {
   if (any_ && column != column_) end_column();
   if (!any_ || column != column_) {
@@ -127,21 +144,7 @@ void Thinner::add(int column, const Point& p) {
   any_ = true;
   last_finite_ = std::isfinite(p.y);
   if (!last_finite_) {
-    if (open_ && runs_ > 1) {
-      // The open run is closed: the one closed before it, if any, is inner.
-      if (pending_set_) {
-        if (!inner_set_) {
-          inner_lo_ = pending_.lo, inner_hi_ = pending_.hi;
-          inner_lo_run_ = inner_hi_run_ = pending_.id;
-          inner_set_ = true;
-        } else {
-          if (pending_.lo.y < inner_lo_.y) inner_lo_ = pending_.lo, inner_lo_run_ = pending_.id;
-          if (pending_.hi.y > inner_hi_.y) inner_hi_ = pending_.hi, inner_hi_run_ = pending_.id;
-        }
-      }
-      pending_ = open_run_;
-      pending_set_ = true;
-    }
+    if (open_ && runs_ > 1) close_run();
     open_ = false;
     return;
   }
@@ -156,20 +159,7 @@ void Thinner::add(int column, const Point& p) {
 }
 
 void Thinner::end_column() {
-  if (open_ && runs_ > 1) {  // the open run is the last
-    if (pending_set_) {
-      if (!inner_set_) {
-        inner_lo_ = pending_.lo, inner_hi_ = pending_.hi;
-        inner_lo_run_ = inner_hi_run_ = pending_.id;
-        inner_set_ = true;
-      } else {
-        if (pending_.lo.y < inner_lo_.y) inner_lo_ = pending_.lo, inner_lo_run_ = pending_.id;
-        if (pending_.hi.y > inner_hi_.y) inner_hi_ = pending_.hi, inner_hi_run_ = pending_.id;
-      }
-    }
-    pending_ = open_run_;
-    pending_set_ = true;
-  }
+  if (open_ && runs_ > 1) close_run();  // the open run is the last
   if (runs_ > 0) {
     if (!continues_) close();
     keep_run(first_);

@@ -58,6 +58,7 @@ class Thinner {
     std::size_t id = 0;
   };
   void end_column();
+  void close_run();
   void close();
   void keep(const Point& p);
   void keep_run(const Run& r);
