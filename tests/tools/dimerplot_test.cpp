@@ -2,12 +2,14 @@
 // run on good and malformed input.
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -180,9 +182,33 @@ bool finite_between(const std::vector<double>& y, std::size_t a, std::size_t b) 
   return true;
 }
 
-// Checks every promise thin() makes for one line.
+// The pieces of Thinner fed the points one by one, as indices.
+std::vector<Piece> streamed(const std::vector<int>& column, const std::vector<double>& y) {
+  Thinner t;
+  for (std::size_t i = 0; i < y.size(); ++i) {
+    Point p;
+    p.index = i;
+    p.x = static_cast<double>(i);
+    p.y = y[i];
+    t.add(column[i], p);
+  }
+  std::vector<Piece> pieces;
+  for (const auto& piece : t.finish()) {
+    Piece indices;
+    for (const Point& p : piece) {
+      EXPECT_TRUE(p.y == y[p.index]) << "a point keeps its value";
+      indices.push_back(p.index);
+    }
+    pieces.push_back(indices);
+  }
+  return pieces;
+}
+
+// Checks every promise thin() makes for one line, and that Thinner keeps the same points.
+
 void check_thinning(const std::vector<int>& column, const std::vector<double>& y) {
   const auto pieces = thin(column, y);
+  ASSERT_EQ(streamed(column, y), pieces) << "one point at a time, the same pieces";
   std::vector<std::size_t> kept;
   std::vector<int> piece_of;
   for (std::size_t p = 0; p < pieces.size(); ++p) {
@@ -236,7 +262,7 @@ TEST(Thin, KeepsEveryColumnsExtremesOnRandomLines) {
   for (int trial = 0; trial < 300; ++trial) {
     SCOPED_TRACE(trial);
     const int n = 1 + static_cast<int>(random() % 400);
-    const int per_column = 1 + static_cast<int>(random() % 12);
+    const int per_column = 1 + static_cast<int>(random() % (trial % 3 == 0 ? 200 : 12));
     const int nan_rate = static_cast<int>(random() % 4);  // 0: none, else 1 in 2, 5, 8
     std::vector<int> column(n);
     std::vector<double> y(n);
@@ -280,6 +306,7 @@ TEST(Thin, CraftedLines) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.line);
     EXPECT_EQ(thin(r.column, r.y), r.expected);
+    EXPECT_EQ(streamed(r.column, r.y), r.expected);
   }
 }
 
@@ -458,6 +485,24 @@ TEST(Program, MalformedInputGivesOneLineAndNoFile) {
        "fort.20, line 4: one record more than the 3 passes of fort.10"},
       {__LINE__, good.fort10, good.fort20.substr(0, 2 * 29), {},
        "fort.20, line 3: records missing: fort.10 has 3 passes, this file 2 records"},
+      // Two faults: the levels file's layout first, the gap file's next, then the
+      // passes, the gap records against them, and last the levels against --J.
+      {__LINE__, sweep_files(3, -0.5).fort10,
+       replace_line(good.fort20, 3, " 0.000000E+00  -.75000E+01\r\n"), {},
+       "fort.20, line 3: a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+       "in E12.6), this line has 26"},
+      {__LINE__, replace_line(replace_line(good.fort10, 16, record(9, 1)), 40, " 0.000000E+00  -.75000E+01\r\n"),
+       good.fort20, {},
+       "fort.10, line 40: a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+       "in E12.6), this line has 26"},
+      {__LINE__, good.fort10.substr(0, 40 * 29), replace_line(good.fort20, 2, record(0, 3)), {},
+       "fort.10, line 33: the file ends inside the pass that begins here: 8 of its 16 records"},
+      {__LINE__, good.fort10, good.fort20 + record(1.5, 5), {"--J", "-1"},
+       "fort.20, line 4: one record more than the 3 passes of fort.10"},
+      {__LINE__, replace_line(good.fort10, 6, " 0.000000E+00  -.75000E+01\r\n"), good.fort20,
+       {"fort.10", "none"},
+       "fort.10, line 6: a record has 27 characters (a blank, D1 in E12.6, two blanks, the value "
+       "in E12.6), this line has 26"},
       // Options.
       {__LINE__, good.fort10, good.fort20, {"--relativ"},
        "unknown option '--relativ' (dimerplot --help lists the options)"},
@@ -904,6 +949,79 @@ TEST(Program, EndlessOrBinaryInputEndsAtItsFirstBadLine) {
   EXPECT_FALSE(fs::exists(box.dir() / "levels.svg"));
 }
 
+// Regular files are read twice and drawn pass by pass; a pipe is read once
+// and kept. Both give the same bytes, levels or states, from any sweep, and
+// a regular file's drawing stays within bounded memory however long it is.
+TEST(Program, FilesAndPipesDrawTheSame) {
+  std::signal(SIGPIPE, SIG_IGN);
+  Files real;  // a sweep of the sweep's own Hamiltonian, J = -1
+  for (std::int64_t k = 1;; ++k) {
+    const double d1 = passes::d1_of(k, -3.0, 0.003);
+    if (d1 > 3.0) break;
+    const states::Spectrum sp = states::compute({-1.0, d1, 0.0, 0.0});
+    ASSERT_EQ(sp.ierr, 0);
+    for (const states::Level& l : sp.levels) real.fort10 += record(d1, l.energy);
+    real.fort20 += record(d1, sp.levels[2].energy - sp.levels[0].energy);
+  }
+  Files made;  // spikes, runs of NaN and infinities, equal D1 over many passes
+  for (int p = 0; p < 30001; ++p) {
+    const double d1 = p < 20000 ? std::floor(p / 3000.0) : 7 + (p - 20000) * 1e-3;
+    for (int k = 0; k < levels; ++k) {
+      double v = k + std::sin(p * 1e-2 * (k + 1));
+      if (p % (500 + k) < k) v = nan;
+      if (p == 777 * (k + 1)) v = (k % 2 ? -1 : 1) * 1e3;
+      if (k == 15 && p % 1001 == 3) v = inf;
+      made.fort10 += record(d1, v);
+    }
+    made.fort20 += record(d1, p % 97 == 0 ? nan : std::cos(p * 1e-3));
+  }
+  const struct {
+    int line;
+    const Files* files;
+    std::vector<std::string> args;
+  } rows[] = {
+      {__LINE__, &real, {}},
+      {__LINE__, &real, {"--relative"}},
+      {__LINE__, &real, {"--J", "-1"}},
+      {__LINE__, &real, {"--J", "-1", "--relative"}},
+      {__LINE__, &made, {}},
+      {__LINE__, &made, {"--relative"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    e2e::Sandbox box;
+    e2e::put(box.dir() / "fort.10", row.files->fort10);
+    e2e::put(box.dir() / "fort.20", row.files->fort20);
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(), {"-o", "files.svg"});
+    const PlotRun files = plot(box, args);
+    ASSERT_EQ(files.status, 0) << files.err;
+
+    const fs::path p10 = box.dir() / "p10", p20 = box.dir() / "p20";
+    ASSERT_EQ(::mkfifo(p10.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(p20.c_str(), 0600), 0);
+    auto writer = [](fs::path fifo, const std::string& bytes) {
+      return std::thread([fifo, &bytes] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        for (std::size_t at = 0; fd >= 0 && at < bytes.size();) {
+          const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+          if (n <= 0) break;
+          at += static_cast<std::size_t>(n);
+        }
+        if (fd >= 0) ::close(fd);
+      });
+    };
+    std::thread w10 = writer(p10, row.files->fort10), w20 = writer(p20, row.files->fort20);
+    args = row.args;
+    args.insert(args.end(), {"p10", "p20", "-o", "pipes.svg"});
+    const PlotRun pipes = plot(box, args);
+    w10.join();
+    w20.join();
+    ASSERT_EQ(pipes.status, 0) << pipes.err;
+    EXPECT_EQ(e2e::slurp(box.dir() / "files.svg"), e2e::slurp(box.dir() / "pipes.svg"));
+  }
+}
+
 // 200001 passes of a real sweep drawn state by state in a few seconds. Under
 // the emulator of a cross build, which runs the arithmetic a hundred times
 // slower, a tenth of the passes is drawn and the time is not measured.
@@ -926,10 +1044,16 @@ TEST(Program, LongSweepOfStatesDrawsInSeconds) {
   e2e::Sandbox box;
   e2e::put(box.dir() / "fort.10", fort10);
   e2e::put(box.dir() / "fort.20", fort20);
+  std::string().swap(fort10);  // not counted in the child's peak after the fork
+  std::string().swap(fort20);
+  const BoundedRun help = bounded_plot(box, {"--help"});
   // Processor time: on a shared machine the time on the clock says more
   // about the other processes than about this one.
   const BoundedRun run = bounded_plot(box, {"--J", "-1"}, std::chrono::seconds(300));
   ASSERT_EQ(run.status, 0) << run.err;
+  // Memory bounded whatever the number of passes: keeping every pass's
+  // states took about 80 MB here.
+  EXPECT_LT(run.peak_kib, help.peak_kib + 16 * 1024) << "peak memory in KiB";
   std::printf("dimerplot --J on %zu passes: %.2f s of processor time, %.2f s on the clock\n",
               count, run.cpu_seconds, run.seconds);
 #ifdef __SANITIZE_ADDRESS__
@@ -1012,6 +1136,29 @@ TEST(States, ZeemanDiagramFromStandardInput) {
 
 // --J colours by composition too: J = -1, D1 = 5, the lowest state 64 % S = 0
 // and 36 % S = 2 at the end of the sweep, not the S = 1 that <S^2> suggests.
+// A regular file is read twice, a line at a time; standard input is read
+// once and kept: the same bytes, levels or relative. Drawing a file keeps
+// one line and one pass, whatever the length of the sweep.
+TEST(States, FileAndStandardInputDrawTheSame) {
+  const e2e::Outcome csv = states_csv({"--J", "-1", "--D1", "0:20:0.01"});  // 2001 passes
+  e2e::Sandbox box;
+  e2e::put(box.dir() / "s.csv", csv.out);
+  const BoundedRun help = bounded_plot(box, {"--help"});
+  for (const bool relative : {false, true}) {
+    SCOPED_TRACE(relative);
+    std::vector<std::string> args = {"--states", "s.csv", "-o", "file.svg"};
+    if (relative) args.push_back("--relative");
+    const BoundedRun file = bounded_plot(box, args);
+    ASSERT_EQ(file.status, 0) << file.err;
+    EXPECT_LT(file.peak_kib, help.peak_kib + 4 * 1024) << "the CSV is " << csv.out.size() << " bytes";
+    args[1] = "-";
+    args[3] = "stdin.svg";
+    const e2e::Outcome in = e2e::run_program(DIMERPLOT, box, csv.out, args);
+    ASSERT_EQ(in.status, 0) << in.err;
+    EXPECT_EQ(e2e::slurp(box.dir() / "file.svg"), e2e::slurp(box.dir() / "stdin.svg"));
+  }
+}
+
 TEST(States, SweepsOwnStatesAreColouredByComposition) {
   e2e::Sandbox box;
   ASSERT_EQ(e2e::run(box, "-1\n0 5 0.5\n0\n0 0\n0\n").status, 0);
@@ -1078,6 +1225,19 @@ TEST(States, BadCsvIsRefused) {
     EXPECT_EQ(run.err, "dimerplot: " + r.message + "\n");
     EXPECT_FALSE(fs::exists(box.dir() / "s.svg"));
     EXPECT_EQ(names_in(box.dir()), std::vector<std::string>{"states.csv"});
+  }
+}
+
+// --help and --version into standard output that cannot be written: the
+// text is lost, so the status says so, with one line on standard error.
+TEST(Program, HelpAndVersionIntoAFullDeviceFail) {
+  for (const char* option : {"--help", "--version"}) {
+    SCOPED_TRACE(option);
+    e2e::Sandbox box;
+    const support::Finished o = support::run_in(
+        box, {.program = DIMERPLOT, .out = support::Output::full, .args = {option}});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "dimerplot: standard output could not be written: No space left on device\n");
   }
 }
 

@@ -1,5 +1,7 @@
 // dimerstates: the spin character of the levels, checked against what the
 // physics of the pair demands, and the built tool run as a user runs it.
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -646,6 +648,75 @@ TEST(WholeHamiltonian, FieldSweepFollowsStatesThroughCrossings) {
   EXPECT_LT(kink[1], 1e-4) << "states are smooth";
   EXPECT_GT(kink[0], 100 * kink[1]) << "ranks kink";
   EXPECT_LT(drift, 1e-6) << "each state keeps its M";
+}
+
+// --help and --version into standard output that cannot be written: the
+// text is lost, so the status says so, with one line on standard error.
+TEST(WholeHamiltonian, HelpAndVersionIntoAFullDeviceFail) {
+  for (const char* option : {"--help", "--version"}) {
+    SCOPED_TRACE(option);
+    e2e::Sandbox box;
+    const support::Finished o = support::run_in(
+        box, {.program = DIMERSTATES_PATH, .out = support::Output::full, .args = {option}});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "dimerstates: standard output could not be written: No space left on device\n");
+  }
+}
+
+// Under every limit of address space at which the program starts, a sweep
+// either completes or ends with "out of memory" and status 1, never by a
+// crash; and its memory does not grow with the number of passes.
+TEST(Sweep, MemoryLimitsGiveOutOfMemoryNeverACrash) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit here";
+#else
+  if (std::getenv("DIMERSCAN_EMULATOR") != nullptr && *std::getenv("DIMERSCAN_EMULATOR") != '\0')
+    GTEST_SKIP() << "an emulator's own memory is under the same limit";
+  const std::vector<std::string> args = {"--J", "-1", "--D1", "0:5:0.01"};
+  e2e::Sandbox box;
+  const std::string whole = run_states(args).out;
+  ASSERT_FALSE(whole.empty());
+  auto under = [&](rlim_t kib) {
+    return support::run_in(box, {.program = DIMERSTATES_PATH, .args = args, .body = [&] {
+                                   const rlimit as{kib << 10, kib << 10};
+                                   ::setrlimit(RLIMIT_AS, &as);
+                                   support::exec_program(DIMERSTATES_PATH, args);
+                                 }});
+  };
+  // The least limit that lets the sweep complete (whole KiB).
+  rlim_t lo = 256, hi = rlim_t{4} << 20;
+  ASSERT_EQ(under(hi).status, 0);
+  while (hi - lo > 1) {
+    const rlim_t mid = lo + (hi - lo) / 2;
+    (under(mid).status == 0 ? hi : lo) = mid;
+  }
+  int out_of_memory = 0;
+  for (rlim_t kib = hi > 1024 ? hi - 1024 : 0; kib <= hi; kib += 8) {
+    SCOPED_TRACE(kib);
+    const support::Finished o = under(kib);
+    if (o.status == 0) {
+      EXPECT_EQ(o.out, whole);
+    } else if (o.status == 1 && o.err == "dimerstates: out of memory\n") {
+      ++out_of_memory;
+      EXPECT_EQ(whole.compare(0, o.out.size(), o.out), 0) << "what was written is the sweep's start";
+    } else {
+      // Only a process that cannot start (the loader's own memory) may end
+      // otherwise: nothing written, and no escaped exception.
+      EXPECT_EQ(o.out, "") << "status " << o.status << ": " << o.err;
+      EXPECT_EQ(o.err.find("terminate"), std::string::npos) << o.err;
+    }
+  }
+  EXPECT_GT(out_of_memory, 0) << "some limit between start-up and the sweep's need";
+
+  // Written as it goes: ten times the passes, the same peak within 1 MiB.
+  const support::Finished short_sweep =
+      support::run_in(box, {.program = DIMERSTATES_PATH, .output_file = "/dev/null",
+                            .args = {"--J", "-1", "--D1", "0:5:0.001"}});
+  const support::Finished long_sweep =
+      support::run_in(box, {.program = DIMERSTATES_PATH, .output_file = "/dev/null",
+                            .args = {"--J", "-1", "--D1", "0:50:0.001"}});
+  EXPECT_LT(long_sweep.peak_kib, short_sweep.peak_kib + 1024);
+#endif
 }
 
 TEST(WholeHamiltonian, VersionIsOneLine) {

@@ -82,6 +82,54 @@ bool agrees(double w, double r, double d1, double scale, double slope) {
                                                          sixth_digit_unit(d1) * unit_margin;
 }
 
+struct PassFollower::Impl {
+  SweepParameters p;
+  std::string file;
+  Slope slope;
+  states::Follower follow;
+};
+
+PassFollower::PassFollower(const SweepParameters& p, const std::string& levels_file)
+    : impl_(std::make_unique<Impl>(Impl{p, levels_file, Slope(p), states::Follower()})) {}
+
+PassFollower::~PassFollower() = default;
+
+void PassFollower::next(std::size_t pass, double d1, const std::array<double, levels>& level,
+                        State& out) {
+  const SweepParameters& p = impl_->p;
+  const std::string& levels_file = impl_->file;
+  const std::size_t first_line = pass * levels + 1;
+  states::Spectrum sp = states::compute({p.J, d1, p.ratio1, p.ratio2});
+  if (sp.ierr != 0)
+    throw InputError(levels_file, first_line,
+                     "the levels of D1 = " + show(d1) + " cannot be computed: eigenvalue " +
+                         std::to_string(sp.ierr) + " did not converge in 30 iterations");
+  const double scale =
+      std::fmax(std::fabs(sp.levels[0].energy), std::fabs(sp.levels[levels - 1].energy));
+  for (int j = 0; j < levels; ++j) {
+    const double w = sp.levels[j].energy, r = level[j];
+    const double diff = std::fabs(w - r);
+    // The slope is needed only where the plain test fails.
+    // A unit of the sixth digit lies between 1e-6 and 1e-5 of the value.
+    if (diff <= std::fabs(r) * 1e-6 || diff <= rounding * scale) continue;
+    if (std::isfinite(r) && agrees(w, r, d1, scale, impl_->slope.of(sp.levels[j]))) continue;
+    char text[160];
+    std::snprintf(text, sizeof text, "with J = %g, ratio1 = %g, ratio2 = %g", p.J, p.ratio1,
+                  p.ratio2);
+    throw InputError(levels_file, first_line + j,
+                     "level " + std::to_string(j + 1) + " of D1 = " + show(d1) + " is " +
+                         show(r) + ", but " + more(w) + " " + text +
+                         ": these are not the sweep's parameters");
+  }
+  const std::array<int, levels> level_of = impl_->follow.next(sp);
+  for (int k = 0; k < levels; ++k) {
+    const int j = level_of[k];
+    out.level[k] = j;
+    out.spin[k] = sp.levels[j].spin;
+    out.weights[k] = sp.levels[j].spin_weight;
+  }
+}
+
 Followed follow_sweep(const Sweep& s, const SweepParameters& p, const std::string& levels_file) {
   const std::size_t passes = s.passes();
   Followed f;
@@ -91,40 +139,18 @@ Followed follow_sweep(const Sweep& s, const SweepParameters& p, const std::strin
     f.spin[k].resize(passes);
     f.weights[k].resize(passes);
   }
-  const Slope slope(p);
-  states::Follower follow;
+  PassFollower follow(p, levels_file);
+  PassFollower::State st;
   for (std::size_t pass = 0; pass < passes; ++pass) {
-    const double d1 = s.d1[pass];
-    const std::size_t first_line = pass * levels + 1;
-    states::Spectrum sp = states::compute({p.J, d1, p.ratio1, p.ratio2});
-    if (sp.ierr != 0)
-      throw InputError(levels_file, first_line,
-                       "the levels of D1 = " + show(d1) + " cannot be computed: eigenvalue " +
-                           std::to_string(sp.ierr) + " did not converge in 30 iterations");
-    const double scale =
-        std::fmax(std::fabs(sp.levels[0].energy), std::fabs(sp.levels[levels - 1].energy));
-    for (int j = 0; j < levels; ++j) {
-      const double w = sp.levels[j].energy, r = s.level[j][pass];
-      const double diff = std::fabs(w - r);
-      // The slope is needed only where the plain test fails.
-      // A unit of the sixth digit lies between 1e-6 and 1e-5 of the value.
-      if (diff <= std::fabs(r) * 1e-6 || diff <= rounding * scale) continue;
-      if (std::isfinite(r) && agrees(w, r, d1, scale, slope.of(sp.levels[j]))) continue;
-      char text[160];
-      std::snprintf(text, sizeof text, "with J = %g, ratio1 = %g, ratio2 = %g", p.J, p.ratio1,
-                    p.ratio2);
-      throw InputError(levels_file, first_line + j,
-                       "level " + std::to_string(j + 1) + " of D1 = " + show(d1) + " is " +
-                           show(r) + ", but " + more(w) + " " + text +
-                           ": these are not the sweep's parameters");
-    }
-    const std::array<int, levels> level_of = follow.next(sp);
+    std::array<double, levels> level{};
+    for (int j = 0; j < levels; ++j) level[j] = s.level[j][pass];
+    follow.next(pass, s.d1[pass], level, st);
     for (int k = 0; k < levels; ++k) {
-      const int j = level_of[k];
+      const int j = st.level[k];
       f.level[k][pass] = j;
-      f.energy[k][pass] = s.level[j][pass];
-      f.spin[k][pass] = sp.levels[j].spin;
-      f.weights[k][pass] = sp.levels[j].spin_weight;
+      f.energy[k][pass] = level[j];
+      f.spin[k][pass] = st.spin[k];
+      f.weights[k][pass] = st.weights[k];
     }
   }
   return f;

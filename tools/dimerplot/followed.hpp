@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,25 @@ struct Followed {
 // absolutely, scale the largest |level| of the pass), or within what D1's
 // rounding to six digits moves the level, slope = dw/dD1.
 bool agrees(double w, double r, double d1, double scale, double slope);
+
+// The states pass by pass, keeping only the previous pass's vectors.
+class PassFollower {
+ public:
+  struct State {  // of every state k: its level (from 0), spin and weights
+    std::array<int, levels> level{};
+    std::array<double, levels> spin{};
+    std::array<std::array<double, 4>, levels> weights{};
+  };
+  PassFollower(const SweepParameters& p, const std::string& levels_file);
+  ~PassFollower();
+  // Pass number pass (from 0) at D1 = d1 with the levels of its records: as
+  // follow_sweep, throws InputError for a level that disagrees.
+  void next(std::size_t pass, double d1, const std::array<double, levels>& level, State& out);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // Recomputes every pass of s with D2 = D1, E1 = D1 x ratio1, E2 = D1 x ratio2,
 // checks each level against its record and follows the states. Throws

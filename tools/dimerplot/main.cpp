@@ -6,8 +6,12 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <new>
+#include <optional>
+#include <array>
+#include <exception>
 #include <random>
 #include <string>
 #include <string_view>
@@ -17,6 +21,7 @@
 #include "records.hpp"
 #include "states_csv.hpp"
 #include "svg.hpp"
+#include "model/record_layout.hpp"
 #include "textio/decimal.hpp"
 
 namespace {
@@ -186,6 +191,194 @@ std::vector<dimerplot::Record> read_records(const std::string& path) {
   return reader.finish();
 }
 
+// The records of a file one at a time, each checked as it is read, in
+// pieces of 64 KiB.
+class RecordFile {
+ public:
+  explicit RecordFile(const std::string& path)
+      : name_(printable(path)), reader_(name_, [this](const dimerplot::Record& r) { buffer_.push_back(r); }) {
+    errno = 0;
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) throw InputError(name_, 0, std::strerror(errno != 0 ? errno : EIO));
+  }
+  RecordFile(const RecordFile&) = delete;
+  RecordFile& operator=(const RecordFile&) = delete;
+  ~RecordFile() { std::fclose(file_); }
+  // The next record; false at the end of the file.
+  bool next(dimerplot::Record& r) {
+    while (at_ == buffer_.size()) {
+      if (ended_) return false;
+      buffer_.clear();
+      at_ = 0;
+      errno = 0;
+      const std::size_t n = std::fread(chunk_.data(), 1, chunk_.size(), file_);
+      if (n > 0) reader_.feed(std::string_view(chunk_.data(), n));
+      if (n < chunk_.size()) {
+        if (std::ferror(file_)) throw InputError(name_, 0, std::strerror(errno != 0 ? errno : EIO));
+        reader_.finish();
+        ended_ = true;
+      }
+    }
+    r = buffer_[at_++];
+    return true;
+  }
+
+ private:
+  std::string name_;
+  std::FILE* file_ = nullptr;
+  dimerplot::RecordReader reader_;
+  std::vector<dimerplot::Record> buffer_;
+  std::size_t at_ = 0;
+  bool ended_ = false;
+  std::vector<char> chunk_ = std::vector<char>(std::size_t{1} << 16);
+};
+
+bool regular_file(const std::string& path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec) && !ec;
+}
+
+
+// D1 of the last record of a file of records (its last line, with or without
+// its CR LF), or nothing when that line is not a record: the file is then out
+// of layout, and its reading will say where.
+std::optional<double> last_d1_of(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::nullopt;
+  struct Closer {
+    std::FILE* file;
+    ~Closer() { std::fclose(file); }
+  } closer{file};
+  constexpr long tail = 64;  // more than a record and its line end
+  if (std::fseek(file, 0, SEEK_END) != 0) return std::nullopt;
+  const long size = std::ftell(file);
+  if (size < 0 || std::fseek(file, size > tail ? size - tail : 0, SEEK_SET) != 0) return std::nullopt;
+  char bytes[tail];
+  std::string_view t(bytes, std::fread(bytes, 1, sizeof bytes, file));
+  if (!t.empty() && t.back() == '\n') t.remove_suffix(1);
+  if (!t.empty() && t.back() == '\r') t.remove_suffix(1);
+  const std::size_t eol = t.rfind('\n');
+  if (eol != std::string_view::npos) t.remove_prefix(eol + 1);
+  if (t.size() != dimerplot::record_width) return std::nullopt;
+  return dimerplot::parse_e_field(t.substr(model::record::d1_column, dimerplot::field_width));
+}
+
+// Draws the sweep of two regular files in one reading, pass by pass, as the
+// records come: memory is bounded whatever the number of passes. The D1 axis
+// comes from the first record and the file's last one. A fault is reported
+// as reading both files whole and then assembling them would: one in the
+// levels file's layout first, then one in the gap file's, then one of the
+// passes, of the gap records against them, and last a level that disagrees
+// with the parameters; the first of each kind, in the order of the files.
+std::string draw_streamed(const Options& o) {
+  const std::string levels_name = printable(o.levels), gap_name = printable(o.gap);
+  constexpr int n = dimerplot::levels;
+  enum Kind { gap_layout, pass_fault, gap_fault, level_fault, kinds };
+  std::exception_ptr fault[kinds];
+  auto record = [&](Kind k) {
+    if (!fault[k]) fault[k] = std::current_exception();
+  };
+  auto faulty = [&] {
+    for (const auto& f : fault)
+      if (f) return true;
+    return false;
+  };
+
+  RecordFile lv(o.levels);  // its faults of layout end the run at once: nothing comes before them
+  std::optional<RecordFile> gp;
+  try {
+    gp.emplace(o.gap);
+  } catch (const InputError&) {
+    record(gap_layout);
+  }
+  std::optional<dimerplot::Plot> plot;
+  std::optional<dimerplot::PassFollower> follow;
+  if (o.follow) follow.emplace(o.p, levels_name);
+  dimerplot::PassFollower::State st;
+  std::array<double, n> values{};
+  std::vector<dimerplot::Record> pass;
+  pass.reserve(n);
+  std::size_t passes = 0, gaps = 0;
+  double last_d1 = 0.0;
+  bool assembled = true;  // every pass so far has its sixteen records
+  dimerplot::Record r{}, g{};
+  // The next gap record, or false at the end of the gap file (or at its first fault).
+  auto next_gap = [&]() -> bool {
+    if (!gp || fault[gap_layout]) return false;
+    try {
+      if (gp->next(g)) return true;
+    } catch (const InputError&) {
+      record(gap_layout);
+    }
+    return false;
+  };
+  for (bool more = true; more;) {
+    pass.clear();
+    while (pass.size() < static_cast<std::size_t>(n) && (more = lv.next(r))) pass.push_back(r);
+    if (pass.empty()) break;
+    if (assembled) {
+      try {
+        dimerplot::check_pass(pass, passes, passes > 0 ? &last_d1 : nullptr, levels_name);
+      } catch (const InputError&) {
+        record(pass_fault);
+        assembled = false;
+      }
+    }
+    if (!assembled) continue;  // the passes are no longer known: only the layout is checked
+    if (passes == 0)
+      plot.emplace(pass[0].d1, last_d1_of(o.levels).value_or(pass[0].d1));
+    last_d1 = pass[0].d1;
+    const bool has_gap = next_gap();
+    if (has_gap) {
+      try {
+        dimerplot::check_gap(g, gaps, &last_d1, gaps + 1, levels_name, gap_name);
+      } catch (const InputError&) {
+        record(gap_fault);
+      }
+      ++gaps;
+    }
+    ++passes;
+    if (faulty() || !has_gap) continue;
+    std::array<double, n> level{};
+    for (int k = 0; k < n; ++k) level[k] = pass[k].value;
+    std::array<double, n> shown = level;
+    if (o.relative) dimerplot::minus_lowest(shown);
+    if (!follow) {
+      plot->add(last_d1, shown, g.value);
+      continue;
+    }
+    try {
+      follow->next(passes - 1, last_d1, level, st);
+    } catch (const InputError&) {
+      record(level_fault);
+      continue;
+    }
+    for (int k = 0; k < n; ++k) values[k] = shown[st.level[k]];
+    plot->add(last_d1, values, g.value, &st.spin, &st.weights);
+  }
+  // The gap file to its end: a record too many, records missing, its layout.
+  while (next_gap()) {
+    if (assembled) {
+      try {
+        dimerplot::check_gap(g, gaps, nullptr, passes, levels_name, gap_name);
+      } catch (const InputError&) {
+        record(gap_fault);
+      }
+    }
+    ++gaps;
+  }
+  if (assembled && !fault[gap_layout]) {
+    try {
+      dimerplot::check_gap_count(gaps, passes, levels_name, gap_name);
+    } catch (const InputError&) {
+      record(gap_fault);
+    }
+  }
+  for (const auto& f : fault)
+    if (f) std::rethrow_exception(f);
+  return plot->render(dimerplot::Sweep{}, o.relative, o.follow, o.follow ? o.parameters : "");
+}
+
 // The whole of a file, or of standard input for "-".
 std::string read_whole(const std::string& path) {
   const bool in = path == "-";
@@ -208,6 +401,44 @@ std::string read_whole(const std::string& path) {
   return text;
 }
 
+// Draws a dimerstates CSV. A regular file is read twice, a line at a time:
+// once to check it and find its first and last swept value, once to draw
+// it pass by pass. Standard input or a pipe is read once, and its text kept.
+std::string draw_states(const Options& o) {
+  const std::string name = o.states == "-" ? "standard input" : printable(o.states);
+  const bool twice = o.states != "-" && regular_file(o.states);
+  std::string text;
+  if (!twice) text = read_whole(o.states);
+  auto reading = [&](const std::function<void(const dimerplot::StatesPass&)>& on_pass) {
+    if (!twice) return dimerplot::read_states_passes(text, name, on_pass);
+    errno = 0;
+    std::FILE* file = std::fopen(o.states.c_str(), "rb");
+    if (file == nullptr) throw InputError(name, 0, std::strerror(errno != 0 ? errno : EIO));
+    struct Closer {
+      std::FILE* file;
+      ~Closer() { std::fclose(file); }
+    } closer{file};
+    return dimerplot::read_states_passes(file, name, on_pass);
+  };
+  const dimerplot::StatesMeta meta = reading([](const dimerplot::StatesPass&) {});
+  dimerplot::Plot plot(meta.first_x, meta.last_x);
+  std::array<double, dimerplot::levels> values{};
+  std::size_t passes = 0;
+  reading([&](const dimerplot::StatesPass& p) {
+    std::array<double, dimerplot::levels> level = p.level;
+    if (o.relative) dimerplot::minus_lowest(level);
+    for (int k = 0; k < dimerplot::levels; ++k) values[k] = level[p.level_of[k]];
+    plot.add(p.x, values, p.level[2] - p.level[0], &p.spin, &p.weights);
+    ++passes;
+  });
+  if (passes == 0) throw InputError(name, 0, "the file changed while it was read");
+  dimerplot::Sweep m;
+  m.x_name = meta.x_name;
+  m.x_unit = meta.x_unit;
+  m.note = meta.note;
+  return plot.render(m, o.relative, true, "");
+}
+
 int run(int argc, char** argv) {
   const Options o = parse_options(argc, argv);
   if (o.help) {
@@ -221,14 +452,17 @@ int run(int argc, char** argv) {
   if (!o.states.empty()) {
     if (o.states != "-" && same_file(o.output, o.states))
       throw Failure(printable(o.output) + ": the SVG file would replace an input file");
-    const std::string name = o.states == "-" ? "standard input" : printable(o.states);
-    const dimerplot::StatesSweep st = dimerplot::read_states_csv(read_whole(o.states), name);
-    write_whole(o.output, dimerplot::render_svg(st.sweep, o.relative, st.followed, ""));
+    write_whole(o.output, draw_states(o));
     return 0;
   }
   if (same_file(o.output, o.levels) || same_file(o.output, o.gap))
     throw Failure(printable(o.output) + ": the SVG file would replace an input file");
 
+  if (regular_file(o.levels) && regular_file(o.gap)) {
+    write_whole(o.output, draw_streamed(o));
+    return 0;
+  }
+  // A pipe or a device is read once: its records are kept.
   const std::string levels_name = printable(o.levels), gap_name = printable(o.gap);
   dimerplot::Sweep sweep;
   {

@@ -1,4 +1,7 @@
 #include "records.hpp"
+
+#include <algorithm>
+#include <span>
 #include "textio/decimal.hpp"
 
 #include <charconv>
@@ -96,7 +99,10 @@ void RecordReader::check(std::string_view text, bool line_end) {
   if (!d1) throw InputError(file_, line_, "D1 (columns 2-13) is not an E12.6 number");
   const auto value = parse_e_field(text.substr(value_at, field_width));
   if (!value) throw InputError(file_, line_, "the value (columns 16-27) is not an E12.6 number");
-  records_.push_back({*d1, *value});
+  if (sink_)
+    sink_({*d1, *value});
+  else
+    records_.push_back({*d1, *value});
   ++line_;
 }
 
@@ -138,6 +144,52 @@ std::vector<Record> parse_records(std::string_view bytes, const std::string& fil
   return reader.finish();
 }
 
+void check_pass(std::span<const Record> pass, std::size_t p, const double* d1_before,
+                const std::string& levels_file) {
+  const std::size_t first = p * levels;  // index of the pass's first record
+  const double d1 = pass[0].d1;
+  if (!std::isfinite(d1)) throw InputError(levels_file, first + 1, "D1 is not a finite number");
+  if (d1_before != nullptr && d1 < *d1_before)
+    throw InputError(levels_file, first + 1,
+                     "D1 " + show(d1) + " is below D1 " + show(*d1_before) +
+                         " of the pass before (line " + std::to_string(first - levels + 1) +
+                         "); a sweep's D1 never decreases");
+  for (std::size_t r = 1; r < levels; ++r) {
+    if (r == pass.size())
+      throw InputError(levels_file, first + 1,
+                       "the file ends inside the pass that begins here: " + std::to_string(r) +
+                           " of its 16 records");
+    if (!std::isfinite(pass[r].d1))
+      throw InputError(levels_file, first + r + 1, "D1 is not a finite number");
+    if (pass[r].d1 != d1)
+      throw InputError(levels_file, first + r + 1,
+                       "D1 " + show(pass[r].d1) + " differs from D1 " + show(d1) +
+                           " of the pass that begins at line " + std::to_string(first + 1) +
+                           ": that pass has fewer than 16 records");
+  }
+}
+
+void check_gap(const Record& g, std::size_t p, const double* d1, std::size_t passes,
+               const std::string& levels_file, const std::string& gap_file) {
+  if (p == passes)
+    throw InputError(gap_file, p + 1,
+                     "one record more than the " + std::to_string(passes) + " passes of " +
+                         levels_file);
+  if (g.d1 != *d1)
+    throw InputError(gap_file, p + 1,
+                     "D1 " + show(g.d1) + " differs from D1 " + show(*d1) + " of pass " +
+                         std::to_string(p + 1) + " in " + levels_file + " (line " +
+                         std::to_string(p * levels + 1) + ")");
+}
+
+void check_gap_count(std::size_t records, std::size_t passes, const std::string& levels_file,
+                     const std::string& gap_file) {
+  if (records < passes)
+    throw InputError(gap_file, records + 1,
+                     "records missing: " + levels_file + " has " + std::to_string(passes) +
+                         " passes, this file " + std::to_string(records) + " records");
+}
+
 Sweep assemble(const std::vector<Record>& lv, const std::string& levels_file,
                const std::vector<Record>& gp, const std::string& gap_file) {
   Sweep s;
@@ -146,47 +198,18 @@ Sweep assemble(const std::vector<Record>& lv, const std::string& levels_file,
   for (auto& l : s.level) l.reserve(passes);
   for (std::size_t p = 0; p * levels < lv.size(); ++p) {
     const std::size_t first = p * levels;  // index of the pass's first record
-    const double d1 = lv[first].d1;
-    if (!std::isfinite(d1)) throw InputError(levels_file, first + 1, "D1 is not a finite number");
-    if (p > 0 && d1 < s.d1.back())
-      throw InputError(levels_file, first + 1,
-                       "D1 " + show(d1) + " is below D1 " + show(s.d1.back()) +
-                           " of the pass before (line " + std::to_string(first - levels + 1) +
-                           "); a sweep's D1 never decreases");
-    for (std::size_t r = first + 1; r < first + levels; ++r) {
-      if (r == lv.size())
-        throw InputError(levels_file, first + 1,
-                         "the file ends inside the pass that begins here: " +
-                             std::to_string(r - first) + " of its 16 records");
-      if (!std::isfinite(lv[r].d1))
-        throw InputError(levels_file, r + 1, "D1 is not a finite number");
-      if (lv[r].d1 != d1)
-        throw InputError(levels_file, r + 1,
-                         "D1 " + show(lv[r].d1) + " differs from D1 " + show(d1) +
-                             " of the pass that begins at line " + std::to_string(first + 1) +
-                             ": that pass has fewer than 16 records");
-    }
-    s.d1.push_back(d1);
-    for (int k = 0; k < levels; ++k) s.level[k].push_back(lv[first + k].value);
+    const std::span<const Record> pass(lv.data() + first, std::min<std::size_t>(levels, lv.size() - first));
+    check_pass(pass, p, p > 0 ? &s.d1.back() : nullptr, levels_file);
+    s.d1.push_back(pass[0].d1);
+    for (int k = 0; k < levels; ++k) s.level[k].push_back(pass[k].value);
   }
 
   s.gap.reserve(passes);
   for (std::size_t p = 0; p < gp.size(); ++p) {
-    if (p == passes)
-      throw InputError(gap_file, p + 1,
-                       "one record more than the " + std::to_string(passes) + " passes of " +
-                           levels_file);
-    if (gp[p].d1 != s.d1[p])
-      throw InputError(gap_file, p + 1,
-                       "D1 " + show(gp[p].d1) + " differs from D1 " + show(s.d1[p]) + " of pass " +
-                           std::to_string(p + 1) + " in " + levels_file + " (line " +
-                           std::to_string(p * levels + 1) + ")");
+    check_gap(gp[p], p, p < passes ? &s.d1[p] : nullptr, passes, levels_file, gap_file);
     s.gap.push_back(gp[p].value);
   }
-  if (gp.size() < passes)
-    throw InputError(gap_file, gp.size() + 1,
-                     "records missing: " + levels_file + " has " + std::to_string(passes) +
-                         " passes, this file " + std::to_string(gp.size()) + " records");
+  check_gap_count(gp.size(), passes, levels_file, gap_file);
   return s;
 }
 

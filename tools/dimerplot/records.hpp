@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,6 +53,9 @@ inline constexpr std::size_t longest_line = 4096;
 class RecordReader {
  public:
   explicit RecordReader(std::string file) : file_(std::move(file)) {}
+  // Hands each record to sink as it is checked instead of keeping it.
+  RecordReader(std::string file, std::function<void(const Record&)> sink)
+      : file_(std::move(file)), sink_(std::move(sink)) {}
   void feed(std::string_view bytes);
   // The records, once the file has ended.
   std::vector<Record> finish();
@@ -59,6 +64,7 @@ class RecordReader {
   void check(std::string_view text, bool line_end);
   std::string file_;
   std::string pending_;  // the start of a line whose end has not come yet
+  std::function<void(const Record&)> sink_;
   std::vector<Record> records_;
   std::size_t line_ = 1;
   bool seen_ = false;
@@ -77,6 +83,17 @@ struct Sweep {
   std::vector<double> gap;
   std::size_t passes() const { return d1.size(); }
 };
+
+// The checks of assemble, one pass at a time. check_pass: pass p (from 0),
+// its records (16, fewer where the file ends), the D1 of the pass before
+// (nullptr for the first). check_gap: record p of the gap file against the
+// D1 of pass p (nullptr when p == passes). check_gap_count: at the end.
+void check_pass(std::span<const Record> pass, std::size_t p, const double* d1_before,
+                const std::string& levels_file);
+void check_gap(const Record& g, std::size_t p, const double* d1, std::size_t passes,
+               const std::string& levels_file, const std::string& gap_file);
+void check_gap_count(std::size_t records, std::size_t passes, const std::string& levels_file,
+                     const std::string& gap_file);
 
 // Puts the records of both files together pass by pass. Throws InputError
 // when a pass of the levels file has fewer than 16 records (D1 changes inside

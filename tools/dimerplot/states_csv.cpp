@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #include "textio/decimal.hpp"
@@ -63,15 +65,31 @@ bool split(std::string_view line, std::vector<std::string>& fields) {
 class Reader {
  public:
   Reader(std::string_view text, const std::string& file) : text_(text), file_(file) {}
+  Reader(std::FILE* stream, const std::string& file) : stream_(stream), file_(file) {}
 
   // The next line without its end (a CR before the LF is dropped); false at the end.
   bool next(std::string_view& line) {
-    if (at_ >= text_.size()) return false;
-    const std::size_t eol = text_.find('\n', at_);
-    const std::size_t end = eol == std::string_view::npos ? text_.size() : eol;
-    line = text_.substr(at_, end - at_);
+    if (stream_ != nullptr) {
+      buffer_.clear();
+      int c = 0;
+      bool any = false;
+      errno = 0;
+      while ((c = std::getc(stream_)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        buffer_ += static_cast<char>(c);
+      }
+      if (std::ferror(stream_)) fail(0, std::strerror(errno != 0 ? errno : EIO));
+      if (!any) return false;
+      line = buffer_;
+    } else {
+      if (at_ >= text_.size()) return false;
+      const std::size_t eol = text_.find('\n', at_);
+      const std::size_t end = eol == std::string_view::npos ? text_.size() : eol;
+      line = text_.substr(at_, end - at_);
+      at_ = end + 1;
+    }
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    at_ = end + 1;
     ++line_;
     return true;
   }
@@ -82,14 +100,20 @@ class Reader {
 
  private:
   std::string_view text_;
+  std::FILE* stream_ = nullptr;
+  std::string buffer_;
   const std::string& file_;
   std::size_t at_ = 0, line_ = 0;
 };
 
 }  // namespace
 
-StatesSweep read_states_csv(std::string_view text, const std::string& file) {
-  Reader in(text, file);
+namespace {
+
+// Reads a whole CSV, handing each pass to on_pass as soon as its sixteen rows
+// are read and checked; returns the swept parameter, its unit and the fixed
+// parameters.
+StatesMeta parse(Reader& in, const std::function<void(const StatesPass&)>& on_pass) {
   std::string_view line;
   if (!in.next(line)) in.fail(1, "empty file: no header row of dimerstates --csv");
   std::vector<std::string> names;
@@ -117,11 +141,11 @@ StatesSweep read_states_csv(std::string_view text, const std::string& file) {
   }
   const auto model_it = std::find(names.begin(), names.end(), "model");
 
-  StatesSweep out;
-  Sweep& s = out.sweep;
-  Followed& f = out.followed;
-  s.x_name = sweep->name;
-  s.x_unit = sweep->unit;
+  StatesMeta out;
+  out.x_name = sweep->name;
+  out.x_unit = sweep->unit;
+  StatesPass pass;
+  std::size_t passes = 0;
   std::vector<std::string> fields, first_row;
   std::vector<double> first_values(present.size());
   std::size_t pass_line = 0;  // the line of the current pass's first row
@@ -151,21 +175,15 @@ StatesSweep read_states_csv(std::string_view text, const std::string& file) {
       in.fail(n, "level " + show(level) + " where a pass has its level " + std::to_string(j + 1) +
                      ": a pass is sixteen rows, levels 1 to 16");
     if (j == 0) {
-      if (!s.d1.empty() && !(x > s.d1.back()))
-        in.fail(n, s.x_name + " " + show(x) + " does not increase from " + show(s.d1.back()) +
+      if (passes > 0 && !(x > pass.x))
+        in.fail(n, out.x_name + " " + show(x) + " does not increase from " + show(pass.x) +
                        " of the pass before");
-      s.d1.push_back(x);
-      for (auto& l : s.level) l.push_back(0.0);
-      for (int k = 0; k < levels; ++k) {
-        f.level[k].push_back(-1);
-        f.energy[k].push_back(0.0);
-        f.spin[k].push_back(0.0);
-        f.weights[k].push_back({});
-      }
+      pass = StatesPass{};
+      pass.x = x;
       taken.fill(false);
       pass_line = n;
-    } else if (x != s.d1.back()) {
-      in.fail(n, s.x_name + " " + show(x) + " differs from " + show(s.d1.back()) +
+    } else if (x != pass.x) {
+      in.fail(n, out.x_name + " " + show(x) + " differs from " + show(pass.x) +
                      " of the pass that begins at line " + std::to_string(pass_line) +
                      ": that pass has fewer than 16 rows");
     }
@@ -176,11 +194,10 @@ StatesSweep read_states_csv(std::string_view text, const std::string& file) {
     const int k = static_cast<int>(state) - 1;
     taken[k] = true;
     const double energy = number(energy_at);
-    s.level[j].back() = energy;
-    f.level[k].back() = j;
-    f.energy[k].back() = energy;
-    f.spin[k].back() = number(spin_at);
-    for (int S = 0; S < 4; ++S) f.weights[k].back()[S] = number(w_at[S]);
+    pass.level[j] = energy;
+    pass.level_of[k] = j;
+    pass.spin[k] = number(spin_at);
+    for (int S = 0; S < 4; ++S) pass.weights[k][S] = number(w_at[S]);
     for (std::size_t c = 0; c < present.size(); ++c) {
       const double v = number(present[c].second);
       const std::string_view name = present[c].first->name;
@@ -189,18 +206,23 @@ StatesSweep read_states_csv(std::string_view text, const std::string& file) {
       } else if (v != first_values[c] &&
                  std::find(sweep->moves.begin(), sweep->moves.end(), name) == sweep->moves.end()) {
         in.fail(n, "parameter " + std::string(name) + " changes (" + show(first_values[c]) +
-                       " in line 2, " + show(v) + " here), but the sweep is of " + s.x_name +
+                       " in line 2, " + show(v) + " here), but the sweep is of " + out.x_name +
                        ": a drawing has one swept parameter");
       }
     }
     if (rows == 0) first_row = fields;
     ++rows;
+    if (j == levels - 1) {
+      if (passes == 0) out.first_x = pass.x;
+      out.last_x = pass.x;
+      ++passes;
+      on_pass(pass);
+    }
   }
   if (rows == 0) in.fail(2, "no rows: the sweep has no pass");
   if (rows % levels != 0)
     in.fail(pass_line, "the file ends inside the pass that begins here: " +
                            std::to_string(rows % levels) + " of its 16 rows");
-  for (std::size_t p = 0; p < s.passes(); ++p) s.gap.push_back(s.level[2][p] - s.level[0][p]);
 
   // The fixed parameters, grouped by unit; g once when all six are equal.
   std::string fixed[3];  // cm-1, deg, T
@@ -235,7 +257,43 @@ StatesSweep read_states_csv(std::string_view text, const std::string& file) {
     add(model == "dimerscan" ? "dimerscan's own pass" : model == "general" ? "the whole spin Hamiltonian" : "", "");
   }
   out.fixed = note;
-  s.note = note.empty() ? "" : "Fixed: " + note + ".";
+  out.note = note.empty() ? "" : "Fixed: " + note + ".";
+  return out;
+}
+
+}  // namespace
+
+StatesMeta read_states_passes(std::string_view text, const std::string& file,
+                              const std::function<void(const StatesPass&)>& on_pass) {
+  Reader in(text, file);
+  return parse(in, on_pass);
+}
+
+StatesMeta read_states_passes(std::FILE* stream, const std::string& file,
+                              const std::function<void(const StatesPass&)>& on_pass) {
+  Reader in(stream, file);
+  return parse(in, on_pass);
+}
+
+StatesSweep read_states_csv(std::string_view text, const std::string& file) {
+  StatesSweep out;
+  Sweep& s = out.sweep;
+  Followed& f = out.followed;
+  const StatesMeta meta = read_states_passes(text, file, [&](const StatesPass& p) {
+    s.d1.push_back(p.x);
+    for (int j = 0; j < levels; ++j) s.level[j].push_back(p.level[j]);
+    s.gap.push_back(p.level[2] - p.level[0]);
+    for (int k = 0; k < levels; ++k) {
+      f.level[k].push_back(p.level_of[k]);
+      f.energy[k].push_back(p.level[p.level_of[k]]);
+      f.spin[k].push_back(p.spin[k]);
+      f.weights[k].push_back(p.weights[k]);
+    }
+  });
+  s.x_name = meta.x_name;
+  s.x_unit = meta.x_unit;
+  s.note = meta.note;
+  out.fixed = meta.fixed;
   return out;
 }
 

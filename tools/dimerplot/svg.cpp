@@ -59,18 +59,6 @@ std::string number(double v) {
   return text;
 }
 
-// The range of the finite values of all the lines.
-Axis value_axis(std::span<const std::vector<double>* const> lines, int ticks) {
-  long double lo = INFINITY, hi = -INFINITY;  // NOLINT(bugprone-narrowing-conversions): infinity widens exactly
-  for (const auto* line : lines)
-    for (double v : *line)
-      if (std::isfinite(v)) {
-        lo = std::min<long double>(lo, v);
-        hi = std::max<long double>(hi, v);
-      }
-  return nice_axis(lo, hi, ticks);
-}
-
 // The D1 axis with as many ticks as leave room between their labels.
 Axis d1_axis(double first, double last) {
   constexpr double char_width = 7.5;  // of a 12-unit sans-serif digit, generously
@@ -113,17 +101,16 @@ void frame(std::string& out, const Panel& p, const char* y_title, const std::str
 }
 
 // The pieces of one line; returns the number of points drawn.
-std::size_t line(std::string& out, const Panel& p, std::span<const int> column,
-                 const std::vector<double>& d1, const std::vector<double>& v, const char* colour,
-                 const std::string& attributes) {
+std::size_t line(std::string& out, const Panel& p, const std::vector<std::vector<Point>>& pieces,
+                 const char* colour, const std::string& attributes) {
   std::size_t drawn = 0;
-  for (const Piece& piece : thin(column, v)) {
+  for (const auto& piece : pieces) {
     append(out, "<polyline %s stroke=\"%s\" points=\"", attributes.c_str(), colour);
     for (std::size_t k = 0; k < piece.size(); ++k)
-      append(out, "%s%.2f,%.2f", k ? " " : "", p.px(d1[piece[k]]), p.py(v[piece[k]]));
-    if (piece.size() == 1) append(out, " %.2f,%.2f", p.px(d1[piece[0]]), p.py(v[piece[0]]));
+      append(out, "%s%.2f,%.2f", k ? " " : "", p.px(piece[k].x), p.py(piece[k].y));
+    if (piece.size() == 1) append(out, " %.2f,%.2f", p.px(piece[0].x), p.py(piece[0].y));
     out += "\"/>\n";
-    if (piece.size() == 1) marker(out, p.px(d1[piece[0]]), p.py(v[piece[0]]), colour);
+    if (piece.size() == 1) marker(out, p.px(piece[0].x), p.py(piece[0].y), colour);
     drawn += piece.size();
   }
   return drawn;
@@ -137,12 +124,14 @@ void panel_open(std::string& out, const char* id, const Panel& p) {
          id, plot_left, plot_right, p.top, p.bottom, p.x.lo, p.x.hi, p.y.lo, p.y.hi);
 }
 
-std::size_t count_left_out(const std::vector<double>& v) {
-  return static_cast<std::size_t>(
-      std::count_if(v.begin(), v.end(), [](double x) { return !std::isfinite(x); }));
-}
-
 }  // namespace
+
+void minus_lowest(std::array<double, levels>& v) {
+  double lowest = INFINITY;
+  for (int k = 0; k < levels; ++k)
+    if (std::isfinite(v[k])) lowest = std::min(lowest, v[k]);
+  for (int k = 0; k < levels; ++k) v[k] -= lowest;  // inf - inf: NaN
+}
 
 std::array<std::vector<double>, levels> relative_to_lowest(const Sweep& s) {
   std::array<std::vector<double>, levels> r = s.level;
@@ -182,20 +171,18 @@ std::string key_colour(const std::array<int, 4>& key) {
 // The pieces of a state's line, split further where its colour changes; a
 // new polyline begins at the last point of the one before, so the line goes
 // on unbroken. Returns the points drawn; sets the last point drawn.
-std::size_t state_line(std::string& out, const Panel& p, std::span<const int> column,
-                       const std::vector<double>& d1, const std::vector<double>& v,
-                       const std::vector<double>& spin,
-                       const std::vector<std::array<double, 4>>& weights, int state,
-                       std::size_t& last) {
+std::size_t state_line(std::string& out, const Panel& p,
+                       const std::vector<std::vector<Point>>& pieces, int state,
+                       const Point*& last) {
   std::size_t drawn = 0;
-  for (const Piece& piece : thin(column, v)) {
+  for (const auto& piece : pieces) {
     std::size_t k = 0;
     while (k < piece.size()) {
-      const std::array<int, 4> key = colour_key(weights[piece[k]]);
+      const std::array<int, 4> key = colour_key(piece[k].weights);
       std::size_t end = k + 1;  // points [k, end) share the colour of point k
-      while (end < piece.size() && colour_key(weights[piece[end]]) == key) ++end;
+      while (end < piece.size() && colour_key(piece[end].weights) == key) ++end;
       const std::string colour = key_colour(key);
-      const double S = std::round(std::clamp(spin[piece[k]], 0.0, 3.0) / weight_step) * weight_step;
+      const double S = std::round(std::clamp(piece[k].spin, 0.0, 3.0) / weight_step) * weight_step;
       append(out,
              "<polyline class=\"state\" data-state=\"%d\" data-spin=\"%.2f\" "
              "data-weights=\"%.2f %.2f %.2f %.2f\" stroke=\"%s\" points=\"",
@@ -203,51 +190,68 @@ std::size_t state_line(std::string& out, const Panel& p, std::span<const int> co
              key[3] * weight_step, colour.c_str());
       const std::size_t from = k > 0 ? k - 1 : k;  // joined to the piece before
       for (std::size_t i = from; i < end; ++i)
-        append(out, "%s%.2f,%.2f", i > from ? " " : "", p.px(d1[piece[i]]), p.py(v[piece[i]]));
-      if (end - from == 1) append(out, " %.2f,%.2f", p.px(d1[piece[from]]), p.py(v[piece[from]]));
+        append(out, "%s%.2f,%.2f", i > from ? " " : "", p.px(piece[i].x), p.py(piece[i].y));
+      if (end - from == 1) append(out, " %.2f,%.2f", p.px(piece[from].x), p.py(piece[from].y));
       out += "\"/>\n";
-      if (piece.size() == 1) marker(out, p.px(d1[piece[0]]), p.py(v[piece[0]]), colour.c_str());
+      if (piece.size() == 1) marker(out, p.px(piece[0].x), p.py(piece[0].y), colour.c_str());
       k = end;
     }
     drawn += piece.size();
-    last = piece.back();
+    last = &piece.back();
   }
   return drawn;
 }
 
-std::string render(const Sweep& s, bool relative, const Followed* f,
-                   const std::string& parameters) {
-  const auto level_values = relative ? relative_to_lowest(s) : s.level;
-  // The lines: the levels, or the states with the values of the levels they occupy.
-  std::array<std::vector<double>, levels> values;
-  if (f == nullptr) {
-    values = level_values;
-  } else {
-    for (int k = 0; k < levels; ++k) {
-      values[k].resize(s.passes());
-      for (std::size_t p = 0; p < s.passes(); ++p)
-        values[k][p] = level_values[f->level[k][p]][p];
+}  // namespace
+
+Plot::Plot(double first_d1, double last_d1) : x_(d1_axis(first_d1, last_d1)), first_(first_d1), last_(last_d1) {}
+
+void Plot::add(double d1, const std::array<double, levels>& values, double gap,
+               const std::array<double, levels>* spin,
+               const std::array<std::array<double, 4>, levels>* weights) {
+  // The pixel column of the pass, shared by all lines.
+  const long double c = std::floor((d1 - x_.lo) / (x_.hi - x_.lo) * columns);
+  const int column = static_cast<int>(std::clamp<long double>(c, 0, columns - 1));
+  Point p;
+  p.index = passes_;
+  p.x = d1;
+  for (int k = 0; k < levels; ++k) {
+    const double v = values[k];
+    if (std::isfinite(v)) {
+      level_lo_ = std::min<long double>(level_lo_, v);
+      level_hi_ = std::max<long double>(level_hi_, v);
+    } else {
+      ++level_left_out_;
     }
+    p.y = v;
+    if (spin != nullptr) p.spin = (*spin)[k];
+    if (weights != nullptr) p.weights = (*weights)[k];
+    lines_[k].add(column, p);
   }
-  const std::size_t passes = s.passes();
-
-  const Axis x = d1_axis(s.d1.front(), s.d1.back());
-  std::array<const std::vector<double>*, levels> level_lines;
-  for (int k = 0; k < levels; ++k) level_lines[k] = &values[k];
-  const std::vector<double>* gap_line[] = {&s.gap};
-  const Panel top{levels_top, levels_bottom, x, value_axis(level_lines, level_ticks)};
-  const Panel bottom{gap_top, gap_bottom, x, value_axis(gap_line, gap_ticks)};
-
-  // The pixel column of every pass, shared by all lines.
-  std::vector<int> column(passes);
-  for (std::size_t i = 0; i < passes; ++i) {
-    const long double c = std::floor((s.d1[i] - x.lo) / (x.hi - x.lo) * columns);
-    column[i] = static_cast<int>(std::clamp<long double>(c, 0, columns - 1));
+  if (std::isfinite(gap)) {
+    gap_lo_ = std::min<long double>(gap_lo_, gap);
+    gap_hi_ = std::max<long double>(gap_hi_, gap);
+  } else {
+    ++gap_left_out_;
   }
+  p.y = gap;
+  p.spin = 0.0;
+  p.weights = {};
+  gap_.add(column, p);
+  ++passes_;
+}
 
-  std::size_t level_left_out = 0, drawn = 0;
-  for (const auto& v : values) level_left_out += count_left_out(v);
-  const std::size_t gap_left_out = count_left_out(s.gap);
+std::string Plot::render(const Sweep& s, bool relative, bool states,
+                         const std::string& parameters) {
+  const std::size_t passes = passes_;
+  const Axis& x = x_;
+  const Panel top{levels_top, levels_bottom, x, nice_axis(level_lo_, level_hi_, level_ticks)};
+  const Panel bottom{gap_top, gap_bottom, x, nice_axis(gap_lo_, gap_hi_, gap_ticks)};
+  const std::size_t level_left_out = level_left_out_, gap_left_out = gap_left_out_;
+  std::size_t drawn = 0;
+  std::array<std::vector<std::vector<Point>>, levels> line_pieces;
+  for (int k = 0; k < levels; ++k) line_pieces[k] = lines_[k].finish();
+  const std::vector<std::vector<Point>> gap_pieces = gap_.finish();
 
   std::string out;
   out.reserve(1 << 16);
@@ -270,7 +274,7 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
          "(value - data-ymin) / (data-ymax - data-ymin) * (data-bottom - data-top).</desc>\n";
   append(out, "<rect width=\"%d\" height=\"%d\" fill=\"white\"/>\n", page_width, page_height);
   const std::string title =
-      f != nullptr ? (relative ? "The sixteen states above the lowest level against " + X +
+      states ? (relative ? "The sixteen states above the lowest level against " + X +
                                      ", followed through crossings"
                                : "The sixteen states against " + X + ", followed through crossings")
                    : (relative ? "The sixteen levels above the lowest one against " + X
@@ -282,9 +286,9 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
   frame(out, top, relative ? "Energy above the lowest level (cm-1)" : "Energy (cm-1)", x_title);
   out += "<g class=\"lines\" fill=\"none\" stroke-width=\"1.3\" stroke-linejoin=\"round\" "
          "stroke-linecap=\"round\">\n";
-  if (f == nullptr) {
+  if (!states) {
     for (int k = 0; k < levels; ++k)
-      drawn += line(out, top, column, s.d1, values[k], colours[k],
+      drawn += line(out, top, line_pieces[k], colours[k],
                     "class=\"level\" data-level=\"" + std::to_string(k + 1) + "\"");
     out += "</g>\n";
   } else {
@@ -295,10 +299,10 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
     };
     std::vector<Label> labels;
     for (int k = 0; k < levels; ++k) {
-      std::size_t last = passes;
-      drawn += state_line(out, top, column, s.d1, values[k], f->spin[k], f->weights[k], k + 1, last);
-      if (last < passes)
-        labels.push_back({top.py(values[k][last]), k + 1, key_colour(colour_key(f->weights[k][last]))});
+      const Point* last = nullptr;
+      drawn += state_line(out, top, line_pieces[k], k + 1, last);
+      if (last != nullptr)
+        labels.push_back({top.py(last->y), k + 1, key_colour(colour_key(last->weights))});
     }
     out += "</g>\n";
     // The labels right of the panel, at the height of each line's end, moved
@@ -337,15 +341,15 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
   frame(out, bottom, "Gap E3 - E1 (cm-1)", x_title);
   out += "<g class=\"lines\" fill=\"none\" stroke-width=\"1.3\" stroke-linejoin=\"round\" "
          "stroke-linecap=\"round\">\n";
-  drawn += line(out, bottom, column, s.d1, s.gap, "black", "class=\"gap\"");
+  drawn += line(out, bottom, gap_pieces, "black", "class=\"gap\"");
   out += "</g>\n</g>\n";
 
   const std::size_t finite = (passes * levels - level_left_out) + (passes - gap_left_out);
   const std::string unit = s.x_unit.empty() ? "" : " " + s.x_unit;
   std::string note = std::to_string(passes) + (passes == 1 ? " pass" : " passes") + ", " + X + " " +
-                     (passes == 1 ? number(s.d1.front())
-                                  : "from " + number(s.d1.front()) + " to " + number(s.d1.back())) +
-                     (f == nullptr ? unit + "; levels 1 to 16 in ascending order"
+                     (passes == 1 ? number(first_)
+                                  : "from " + number(first_) + " to " + number(last_)) +
+                     (!states ? unit + "; levels 1 to 16 in ascending order"
                                    : unit + (parameters.empty() ? "" : "; " + parameters) +
                                          "; states numbered by rank at the first " + X) +
                      (relative ? ", each minus the lowest at its " + X : "") + ".";
@@ -370,8 +374,6 @@ std::string render(const Sweep& s, bool relative, const Followed* f,
   out += "</svg>\n";
   return out;
 }
-
-}  // namespace
 
 std::string composition_colour(const std::array<double, 4>& w) {
   double rgb[3] = {}, sum = 0.0;
@@ -398,6 +400,33 @@ std::string spin_colour(double S) {
   std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
   return text;
 }
+
+namespace {
+
+std::string render(const Sweep& s, bool relative, const Followed* f,
+                   const std::string& parameters) {
+  Plot plot(s.d1.front(), s.d1.back());
+  std::array<double, levels> values{}, spin{};
+  std::array<std::array<double, 4>, levels> weights{};
+  for (std::size_t p = 0; p < s.passes(); ++p) {
+    std::array<double, levels> level{};
+    for (int k = 0; k < levels; ++k) level[k] = s.level[k][p];
+    if (relative) minus_lowest(level);
+    if (f == nullptr) {
+      plot.add(s.d1[p], level, s.gap[p]);
+      continue;
+    }
+    for (int k = 0; k < levels; ++k) {
+      values[k] = level[f->level[k][p]];
+      spin[k] = f->spin[k][p];
+      weights[k] = f->weights[k][p];
+    }
+    plot.add(s.d1[p], values, s.gap[p], &spin, &weights);
+  }
+  return plot.render(s, relative, f != nullptr, parameters);
+}
+
+}  // namespace
 
 std::string render_svg(const Sweep& s, bool relative) { return render(s, relative, nullptr, ""); }
 

@@ -2,13 +2,46 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <string>
 #include <vector>
 
+#include "axes.hpp"
 #include "followed.hpp"
+#include "thin.hpp"
 #include "records.hpp"
 
 namespace dimerplot {
+
+// The levels of one pass minus the lowest finite one (as relative_to_lowest).
+void minus_lowest(std::array<double, levels>& v);
+
+// A drawing built pass by pass: each pass's lines thinned as it comes, so
+// that memory is bounded by the drawing's columns whatever the number of
+// passes. The D1 axis, and so every pass's pixel column, comes from the
+// sweep's first and last D1, known before the first pass is added.
+class Plot {
+ public:
+  Plot(double first_d1, double last_d1);
+  // The next pass: the values of its sixteen lines (levels, or the states'
+  // values with, for the states, their spin and weights) and its gap.
+  void add(double d1, const std::array<double, levels>& values, double gap,
+           const std::array<double, levels>* spin = nullptr,
+           const std::array<std::array<double, 4>, levels>* weights = nullptr);
+  // The drawing of render_svg; of meta only the swept parameter's name, its
+  // unit and the note are read. states: the lines are states (render_svg's
+  // second form), parameters its note.
+  std::string render(const Sweep& meta, bool relative, bool states, const std::string& parameters);
+
+ private:
+  Axis x_;
+  double first_, last_;
+  std::size_t passes_ = 0, level_left_out_ = 0, gap_left_out_ = 0;
+  // NOLINTNEXTLINE(bugprone-narrowing-conversions): infinity widens exactly
+  long double level_lo_ = INFINITY, level_hi_ = -INFINITY, gap_lo_ = INFINITY, gap_hi_ = -INFINITY;
+  std::array<Thinner, levels> lines_;
+  Thinner gap_;
+};
 
 // Every level minus the lowest finite level of its pass; a pass without a
 // finite level has no finite value left. Non-finite levels stay non-finite.

@@ -88,3 +88,105 @@ std::vector<Piece> thin(std::span<const int> column, std::span<const double> y) 
 }
 
 }  // namespace dimerplot
+
+namespace dimerplot {
+
+void Thinner::widen(Run& r, const Point& p) {
+  if (p.y < r.lo.y) r.lo = p;
+  if (p.y > r.hi.y) r.hi = p;
+  r.last = p;
+}
+
+void Thinner::close() {
+  if (!current_.empty()) pieces_.push_back(std::move(current_));
+  current_.clear();
+}
+
+void Thinner::keep(const Point& p) {
+  if (current_.empty() || current_.back().index < p.index) current_.push_back(p);
+}
+
+// The first, lowest, highest and last point of r, in order, once each.
+void Thinner::keep_run(const Run& r) {
+  const bool lo_first = r.lo.index <= r.hi.index;
+  keep(r.first);
+  keep(lo_first ? r.lo : r.hi);
+  keep(lo_first ? r.hi : r.lo);
+  keep(r.last);
+}
+
+// The open run (not the first) is closed: the one closed before it, if any,
+// lies inside the column.
+void Thinner::close_run() {
+  if (pending_set_) {
+    if (!inner_set_) {
+      inner_lo_ = pending_.lo, inner_hi_ = pending_.hi;
+      inner_lo_run_ = inner_hi_run_ = pending_.id;
+      inner_set_ = true;
+    } else {
+      if (pending_.lo.y < inner_lo_.y) inner_lo_ = pending_.lo, inner_lo_run_ = pending_.id;
+      if (pending_.hi.y > inner_hi_.y) inner_hi_ = pending_.hi, inner_hi_run_ = pending_.id;
+    }
+  }
+  pending_ = open_run_;
+  pending_set_ = true;
+}
+
+void Thinner::add(int column, const Point& p) {
+  if (any_ && column != column_) end_column();
+  if (!any_ || column != column_) {
+    column_ = column;
+    before_finite_ = any_ && last_finite_;
+    runs_ = 0;
+    open_ = pending_set_ = inner_set_ = false;
+    continues_ = before_finite_ && std::isfinite(p.y);
+  }
+  any_ = true;
+  last_finite_ = std::isfinite(p.y);
+  if (!last_finite_) {
+    if (open_ && runs_ > 1) close_run();
+    open_ = false;
+    return;
+  }
+  if (open_) {
+    widen(runs_ == 1 ? first_ : open_run_, p);
+    return;
+  }
+  open_ = true;
+  Run& r = runs_ == 0 ? first_ : open_run_;
+  r.first = r.last = r.lo = r.hi = p;
+  r.id = runs_++;
+}
+
+void Thinner::end_column() {
+  if (open_ && runs_ > 1) close_run();  // the open run is the last
+  if (runs_ > 0) {
+    if (!continues_) close();
+    keep_run(first_);
+  }
+  if (inner_set_) {
+    close();
+    const bool lo_first = inner_lo_.index <= inner_hi_.index;
+    const Point& p = lo_first ? inner_lo_ : inner_hi_;
+    const Point& q = lo_first ? inner_hi_ : inner_lo_;
+    current_.push_back(p);
+    if (q.index != p.index) {
+      if (inner_lo_run_ != inner_hi_run_) close();
+      current_.push_back(q);
+    }
+  }
+  if (pending_set_) {
+    close();
+    keep_run(pending_);
+  }
+  if (!last_finite_) close();
+}
+
+std::vector<std::vector<Point>> Thinner::finish() {
+  if (any_) end_column();
+  close();
+  any_ = false;
+  return std::move(pieces_);
+}
+
+}  // namespace dimerplot
