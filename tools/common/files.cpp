@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -150,7 +151,23 @@ bool same_file(const std::string& a, const std::string& b) {
   return fs::equivalent(a, b, ec) && !ec;
 }
 
+namespace {
+
+const char* running = "";
+
+// An allocation refused ends the run at once with its one line: throwing
+// std::bad_alloc would itself need memory for the exception, which a process
+// at its limit may not have (the run-time library then aborts).
+[[noreturn]] void out_of_memory() {
+  std::fprintf(stderr, "%s: out of memory\n", running);
+  std::exit(1);
+}
+
+}  // namespace
+
 int run_program(const char* program, const std::function<int()>& body) {
+  running = program;
+  std::set_new_handler(out_of_memory);
 #ifdef SIGXFSZ
   // A file grown to the size limit fails its write, reported as such, and
   // its temporary file is removed, rather than the program being killed.

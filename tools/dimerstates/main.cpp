@@ -77,6 +77,6 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  return common::run_program("dimerstates", [&] { return run(args); });
+  return common::run_program("dimerstates",
+                             [&] { return run(std::vector<std::string>(argv + 1, argv + argc)); });
 }
