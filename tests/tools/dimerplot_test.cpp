@@ -1150,7 +1150,14 @@ TEST(States, FileAndStandardInputDrawTheSame) {
     if (relative) args.push_back("--relative");
     const BoundedRun file = bounded_plot(box, args);
     ASSERT_EQ(file.status, 0) << file.err;
-    EXPECT_LT(file.peak_kib, help.peak_kib + 4 * 1024) << "the CSV is " << csv.out.size() << " bytes";
+#ifndef __SANITIZE_ADDRESS__
+    // (The address sanitizer keeps freed memory in quarantine, and an emulator's translated code
+    // grows with what runs: the peak is the program's own only without them.)
+    const char* emulator = std::getenv("DIMERSCAN_EMULATOR");
+    if (emulator == nullptr || *emulator == '\0') {
+      EXPECT_LT(file.peak_kib, help.peak_kib + 4 * 1024) << "the CSV is " << csv.out.size() << " bytes";
+    }
+#endif
     args[1] = "-";
     args[3] = "stdin.svg";
     const e2e::Outcome in = e2e::run_program(DIMERPLOT, box, csv.out, args);
