@@ -442,8 +442,15 @@ TEST(Faults, InterruptDuringTheSweep) {
     EXPECT_EQ(r.fort10->size(), 16 * passes * record);
     EXPECT_GE(passes, 282u);
     const std::string n = std::to_string(passes);
-    EXPECT_EQ(r.err, "dimerscan: interrupted by signal " + name + " after pass " + n +
-                         ": fort.10 and fort.20 hold passes 1 to " + n + "\n");
+    // An emulator reports a signal that ends its program with a core dump on a line of its own.
+    std::string err = r.err;
+    const char* emulator = std::getenv("DIMERSCAN_EMULATOR");
+    if (emulator != nullptr && *emulator != '\0') {
+      if (const std::size_t at = err.find("qemu: uncaught target signal"); at != std::string::npos)
+        err.erase(at);
+    }
+    EXPECT_EQ(err, "dimerscan: interrupted by signal " + name + " after pass " + n +
+                       ": fort.10 and fort.20 hold passes 1 to " + n + "\n");
     // The last pass is the same in both files, and whole in fort.10.
     if (passes == 0) continue;
     const std::string d1 = r.fort20->substr(r.fort20->size() - record, 13);
