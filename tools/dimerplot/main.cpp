@@ -219,7 +219,7 @@ class RecordFile {
         ended_ = true;
       }
     }
-    r = buffer_[at_++];
+    r = buffer_[at_++];  // cppcheck-suppress containerOutOfBounds ; the loop ends only when feed's callback has filled buffer_ past at_
     return true;
   }
 
