@@ -140,12 +140,11 @@ void MAIN__() {
     // D1 afresh from the pass counter, never accumulated.
     const double D1 = passes::d1_of(kpass, D1min, step);
     // Both ions carry D1; the D2 read above takes no part.
-    D2 = D1;
-    const double E1 = D1 * ratio1;
-    const double E2 = D2 * ratio2;
+    const passes::PassTerms terms = passes::pass_terms(D1, ratio1, ratio2);
+    D2 = terms.D2;
     if (D1 > D1max) break;
     sweep::Pass& pass = batch.next(D1);
-    sweep::build_spin_hamiltonian(J, D1, D2, E1, E2, pass.ar, pass.ai, pass.w);
+    sweep::build_spin_hamiltonian(J, D1, D2, terms.E1, terms.E2, pass.ar, pass.ai, pass.w);
     batch.solve_when_full(write_pass);
   }
   batch.finish(write_pass);
